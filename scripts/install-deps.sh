@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, when any is missing.
+# Idempotent and quiet when everything is present.
+set -e
+pkgs="build-essential cmake ninja-build pkg-config libgd-dev zlib1g-dev libbz2-dev libdb5.3-dev libgtest-dev googletest xfonts-base"
+missing=""
+for p in $pkgs; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; else SUDO=; fi
+echo "Installing:$missing"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
