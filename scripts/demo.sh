@@ -1,0 +1,12 @@
+#!/bin/sh
+# Installs what is missing, builds, generates a sample log of our own and runs
+# the analyser on it; the site is left in site/ (open site/index.html).
+set -e
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+ninja -C build >/dev/null
+mkdir -p site
+./build/genlog --lines 20000 --months 3 --seed 7 > site/sample.log
+./build/corvalist -o site -n demo.example -p site/sample.log
+echo "Site written to $(pwd)/site/index.html"
