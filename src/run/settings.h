@@ -9,6 +9,7 @@
 // stats/lists.h, empty (nullptr) by default. Colours are "#rrggbb" in 8 bytes.
 #pragma once
 
+#include "lang/lang.h"
 #include "stats/lists.h"
 
 enum log_type : int { log_clf = 0, log_ftp = 1, log_squid = 2, log_w3c = 3 };
@@ -22,7 +23,7 @@ struct settings_rec {
 
     const char* OutputDir = nullptr;
     const char* LogFile = nullptr;
-    const char* ReportTitle = nullptr;
+    const char* ReportTitle = rpt_default_title;
     const char* HostName = nullptr;
     bool IgnoreHist = false;
     bool TimeMe = false;
@@ -142,5 +143,5 @@ static_assert(sizeof(settings_rec::ColorHit) == 8, "colours are 7 characters and
 extern settings_rec settings;
 
 // Restores every field to its compiled-in default (tests use it between cases).
-// Lists are dropped, not freed: they live for the whole run.
+// Frees the lists and the text copies made by the configuration reader.
 void reset_settings();
