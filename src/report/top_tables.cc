@@ -1,0 +1,502 @@
+#include "report/top_tables.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "lang/lang.h"
+#include "report/page.h"
+#include "report/view_all.h"
+#include "run/month.h"
+#include "run/settings.h"
+
+node_array<unode> u_array;
+node_array<hnode> h_array;
+node_array<rnode> r_array;
+node_array<snode> s_array;
+node_array<inode> i_array;
+node_array<anode> a_array;
+
+template <class Node>
+int fill_node_array(node_array<Node>* arr, const node_table<Node>* table) {
+    free_node_array(arr);
+    uint64_t n = 0;
+    for (int b = 0; b < table_size; ++b)
+        for (const Node* p = table->buckets[b]; p != nullptr; p = p->next) ++n;
+    if (n == 0) return report_ok;
+    Node** items = static_cast<Node**>(malloc(n * sizeof(Node*)));
+    if (items == nullptr) return report_nomem;
+    uint64_t k = 0;
+    for (int b = 0; b < table_size; ++b)
+        for (Node* p = table->buckets[b]; p != nullptr; p = p->next) items[k++] = p;
+    arr->items = items;
+    arr->count = n;
+    arr->order = order_table;
+    return report_ok;
+}
+
+template <class Node>
+void free_node_array(node_array<Node>* arr) {
+    free(arr->items);
+    arr->items = nullptr;
+    arr->count = 0;
+    arr->order = order_table;
+}
+
+#define CORVALIST_NODE_ARRAY(Node)                                              \
+    template int fill_node_array<Node>(node_array<Node>*, const node_table<Node>*); \
+    template void free_node_array<Node>(node_array<Node>*);
+CORVALIST_NODE_ARRAY(unode)
+CORVALIST_NODE_ARRAY(hnode)
+CORVALIST_NODE_ARRAY(rnode)
+CORVALIST_NODE_ARRAY(snode)
+CORVALIST_NODE_ARRAY(inode)
+CORVALIST_NODE_ARRAY(anode)
+#undef CORVALIST_NODE_ARRAY
+
+namespace {
+
+using ull = unsigned long long;
+
+// Key descending, then name ascending byte-wise (strcmp compares unsigned
+// bytes). Two nodes with equal key and equal name (a group label equal to an
+// ordinary name) keep no defined order between them; the names decide all
+// other ties, so the result does not depend on the sort algorithm.
+template <class Node, class Key>
+void sort_by(node_array<Node>* arr, Key key, sort_order order) {
+    if (arr->items != nullptr)
+        std::sort(arr->items, arr->items + arr->count, [&](const Node* a, const Node* b) {
+            auto ka = key(a), kb = key(b);
+            if (ka != kb) return ka > kb;
+            return strcmp(a->name, b->name) < 0;
+        });
+    arr->order = order;
+}
+
+}  // namespace
+
+void sort_urls(node_array<unode>* arr, sort_order order) {
+    switch (order) {
+        case order_kbytes: sort_by(arr, [](const unode* n) { return n->bytes; }, order); break;
+        case order_entry: sort_by(arr, [](const unode* n) { return n->entries; }, order); break;
+        case order_exit: sort_by(arr, [](const unode* n) { return n->exits; }, order); break;
+        default: sort_by(arr, [](const unode* n) { return n->hits; }, order_hits); break;
+    }
+}
+void sort_sites(node_array<hnode>* arr, sort_order order) {
+    if (order == order_kbytes)
+        sort_by(arr, [](const hnode* n) { return n->bytes; }, order);
+    else
+        sort_by(arr, [](const hnode* n) { return n->hits; }, order_hits);
+}
+void sort_referrers(node_array<rnode>* arr) { sort_by(arr, [](const rnode* n) { return n->hits; }, order_hits); }
+void sort_search(node_array<snode>* arr) { sort_by(arr, [](const snode* n) { return n->hits; }, order_hits); }
+void sort_users(node_array<inode>* arr) { sort_by(arr, [](const inode* n) { return n->hits; }, order_hits); }
+void sort_agents(node_array<anode>* arr) { sort_by(arr, [](const anode* n) { return n->hits; }, order_hits); }
+
+double share_pct(uint64_t value, uint64_t total) {
+    if (total == 0) return 0.0;
+    float q = static_cast<float>(value) / static_cast<float>(total);
+    return static_cast<double>(q) * 100.0;
+}
+
+double kbyte_pct(double bytes, double total) {
+    if (total == 0.0) return 0.0;
+    return static_cast<double>(static_cast<float>(bytes)) / total * 100.0;
+}
+
+namespace {
+
+constexpr const char table_open[] = "<TABLE WIDTH=510 BORDER=2 CELLSPACING=1 CELLPADDING=1>\n";
+constexpr const char spacer[] = "<TR><TH HEIGHT=4></TH></TR>\n";
+constexpr const char grey[] = "#C0C0C0";
+constexpr const char shade[] = "#D0D0E0";
+
+// Cells, in the order they appear in a row.
+constexpr const char num_cell[] = "<TD ALIGN=center><FONT SIZE=\"-1\"><B>%d</B></FONT></TD>\n";
+constexpr const char count_cell[] = "<TD ALIGN=right><FONT SIZE=\"-1\"><B>%llu</B></FONT></TD>\n";
+constexpr const char pct_cell[] = "<TD ALIGN=right><FONT SIZE=\"-2\">%3.02f%%</FONT></TD>\n";
+constexpr const char kb_cell[] = "<TD ALIGN=right><FONT SIZE=\"-1\"><B>%.0f</B></FONT></TD>\n";
+constexpr const char name_open[] = "<TD ALIGN=left NOWRAP><FONT SIZE=\"-1\">";
+constexpr const char name_close[] = "</FONT></TD></TR>\n";
+
+struct visible {
+    uint64_t normal = 0, group = 0;
+    uint64_t shown() const { return normal + group; }
+};
+
+template <class Node>
+visible count_visible(const node_array<Node>& arr) {
+    visible v;
+    for (uint64_t k = 0; k < arr.count; ++k) {
+        if (arr.items[k]->kind == node_normal) ++v.normal;
+        else if (arr.items[k]->kind == node_group) ++v.group;
+    }
+    return v;
+}
+
+uint64_t smaller(uint64_t a, int b) { return b < 0 ? 0 : std::min<uint64_t>(a, static_cast<uint64_t>(b)); }
+
+// One heading cell of the column row: colour, label, spanning two columns
+// (count and percentage) or one (the name).
+struct column {
+    const char* colour;
+    const char* label;
+};
+
+void write_heading(FILE* out, const column* cols, std::size_t n) {
+    fprintf(out, "<TR><TH BGCOLOR=\"%s\" ALIGN=center><FONT SIZE=\"-1\">#</FONT></TH>\n", grey);
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        fprintf(out, "<TH BGCOLOR=\"%s\" ALIGN=center COLSPAN=2><FONT SIZE=\"-1\">%s</FONT></TH>\n", cols[i].colour,
+                cols[i].label);
+    fprintf(out, "<TH BGCOLOR=\"%s\" ALIGN=center><FONT SIZE=\"-1\">%s</FONT></TH></TR>\n", cols[n - 1].colour,
+            cols[n - 1].label);
+}
+
+void write_title(FILE* out, int colspan, uint64_t limit, uint64_t total, const char* noun, bool by_kbytes) {
+    if (by_kbytes)
+        fprintf(out, "<TR><TH BGCOLOR=\"%s\" ALIGN=CENTER COLSPAN=%d>%s %llu %s %llu %s %s %s</TH></TR>\n", grey,
+                colspan, top_first, static_cast<ull>(limit), top_of, static_cast<ull>(total), noun, lbl_by,
+                lbl_kbytes);
+    else
+        fprintf(out, "<TR><TH BGCOLOR=\"%s\" ALIGN=CENTER COLSPAN=%d>%s %llu %s %llu %s</TH></TR>\n", grey, colspan,
+                top_first, static_cast<ull>(limit), top_of, static_cast<ull>(total), noun);
+}
+
+void write_row_start(FILE* out, int kind) {
+    if (kind == node_group && settings.GroupShading)
+        fprintf(out, "<TR BGCOLOR=\"%s\">\n", shade);
+    else
+        fputs("<TR>\n", out);
+}
+
+void write_group_name(FILE* out, const char* name) {
+    html_text e(name);
+    if (settings.GroupHighlight)
+        fprintf(out, "<STRONG>%s</STRONG>%s", e.text, name_close);
+    else
+        fprintf(out, "%s%s", e.text, name_close);
+}
+
+void write_plain_name(FILE* out, const char* name) {
+    html_text e(name);
+    fprintf(out, "%s%s", e.text, name_close);
+}
+
+// A name that carries its own address ("scheme://...") becomes a link only
+// for the web and file-transfer schemes: "javascript://%0A..." and its kin
+// would run script in the reader's browser when clicked.
+bool is_linkable_address(const char* name) {
+    const char* sep = strstr(name, "://");
+    if (sep == nullptr) return false;
+    std::size_t n = static_cast<std::size_t>(sep - name);
+    static constexpr const char* schemes[] = {"http", "https", "ftp"};
+    for (const char* s : schemes)
+        if (strlen(s) == n && strncasecmp(name, s, n) == 0) return true;
+    return false;
+}
+
+// URL name cell. With ftp_plain, an FTP log's URL without "://" is plain text.
+void write_url_name(FILE* out, const char* name, bool ftp_plain) {
+    html_text e(name);
+    if (strstr(name, "://") != nullptr) {
+        if (is_linkable_address(name))
+            fprintf(out, "<A HREF=\"%s\">%s</A>%s", e.text, e.text, name_close);
+        else
+            fprintf(out, "%s%s", e.text, name_close);
+    } else if (ftp_plain && settings.LogType == log_ftp) {
+        fprintf(out, "%s%s", e.text, name_close);
+    } else {
+        const char* host = settings.HostName != nullptr ? settings.HostName : "localhost";
+        fprintf(out, settings.UseHTTPS ? "<A HREF=\"https://%s%s\">%s</A>%s" : "<A HREF=\"http://%s%s\">%s</A>%s",
+                host, e.text, e.text, name_close);
+    }
+}
+
+void write_referrer_name(FILE* out, const rnode* n) {
+    html_text e(n->name);
+    if (n->kind == node_group) {
+        if (settings.GroupHighlight)
+            fprintf(out, "<STRONG>%s</STRONG>", e.text);
+        else
+            fputs(e.text, out);
+    } else if (settings.LinkReferrer && is_linkable_address(n->name)) {
+        fprintf(out, "<A HREF=\"%s\" rel=\"nofollow\">%s</A>", e.text, e.text);
+    } else {
+        fputs(e.text, out);
+    }
+    fputs(name_close, out);
+}
+
+void write_link_row(FILE* out, int colspan, const char* file_prefix, const char* text) {
+    fprintf(out, "<TR BGCOLOR=\"%s\">", shade);
+    fprintf(out, "<TD COLSPAN=%d ALIGN=\"center\">\n", colspan);
+    fputs("<FONT SIZE=\"-1\">", out);
+    fprintf(out, "<A HREF=\"./%s_%04d%02d.%s\">", file_prefix, month_totals.year, month_totals.month,
+            settings.HTMLExtension);
+    fprintf(out, "%s</A></TD></TR>\n", text);
+}
+
+void write_table_start(FILE* out) {
+    fputs(table_open, out);
+    fputs(spacer, out);
+}
+
+void write_table_end(FILE* out) { fputs("</TABLE>\n<P>\n", out); }
+
+// The ten-column row of sites and user names.
+template <class Node>
+void write_wide_numbers(FILE* out, int row, const Node* n) {
+    const month_totals_rec& m = month_totals;
+    fprintf(out, num_cell, row);
+    fprintf(out, count_cell, static_cast<ull>(n->hits));
+    fprintf(out, pct_cell, share_pct(n->hits, m.total_hits));
+    fprintf(out, count_cell, static_cast<ull>(n->files));
+    fprintf(out, pct_cell, share_pct(n->files, m.total_files));
+    fprintf(out, kb_cell, n->bytes / 1024.0);
+    fprintf(out, pct_cell, kbyte_pct(n->bytes, m.total_bytes));
+    fprintf(out, count_cell, static_cast<ull>(n->visits));
+    fprintf(out, pct_cell, share_pct(n->visits, m.total_visits));
+    fputs(name_open, out);
+}
+
+// The four-column numbers of referrers, agents and search strings.
+void write_narrow_numbers(FILE* out, int row, uint64_t hits, uint64_t total) {
+    fprintf(out, num_cell, row);
+    fprintf(out, count_cell, static_cast<ull>(hits));
+    fprintf(out, pct_cell, share_pct(hits, total));
+    fputs(name_open, out);
+}
+
+// Sites and user names share one table shape; only texts and the view-all
+// page differ.
+struct wide_table {
+    const char* anchor;
+    uint64_t total;
+    const char* noun;
+    const char* name_label;
+    const char* file_prefix;
+    const char* all_text;
+    bool (*view_all)(uint64_t, uint64_t);
+};
+
+template <class Node>
+void write_wide_table(const node_array<Node>& arr, const wide_table& t, bool by_kbytes, int limit_count,
+                      bool write_anchor, bool want_view_all) {
+    FILE* out = report_page;
+    visible v = count_visible(arr);
+    if (v.shown() == 0) return;
+    uint64_t limit = smaller(v.shown(), limit_count);
+    if (write_anchor) fprintf(out, "<A NAME=\"%s\"></A>\n", t.anchor);
+    write_table_start(out);
+    write_title(out, 10, limit, t.total, t.noun, by_kbytes);
+    fputs(spacer, out);
+    const column cols[] = {{settings.ColorHit, lbl_hits},
+                           {settings.ColorFile, lbl_files},
+                           {settings.ColorKbyte, lbl_kbytes},
+                           {settings.ColorVisit, lbl_visits},
+                           {settings.ColorMisc, t.name_label}};
+    write_heading(out, cols, 5);
+    fputs(spacer, out);
+    uint64_t written = 0;
+    for (uint64_t k = 0; k < arr.count && written < limit; ++k) {
+        const Node* n = arr.items[k];
+        if (n->kind == node_hidden) continue;
+        ++written;
+        write_row_start(out, n->kind);
+        write_wide_numbers(out, static_cast<int>(written), n);
+        if (n->kind == node_group)
+            write_group_name(out, n->name);
+        else
+            write_plain_name(out, n->name);
+    }
+    fputs(spacer, out);
+    if (want_view_all && t.view_all(v.normal, v.group)) write_link_row(out, 10, t.file_prefix, t.all_text);
+    write_table_end(out);
+}
+
+}  // namespace
+
+void write_top_urls(bool by_kbytes) {
+    FILE* out = report_page;
+    const month_totals_rec& m = month_totals;
+    visible v = count_visible(u_array);
+    if (v.shown() == 0) return;
+    uint64_t limit = smaller(v.shown(), by_kbytes ? settings.TopKURLs : settings.TopURLs);
+    // The page carries the anchor once: on the hits table, or on the
+    // kilobytes table when there is no hits table.
+    if (!by_kbytes || settings.TopURLs == 0) fputs("<A NAME=\"TOPURLS\"></A>\n", out);
+    write_table_start(out);
+    write_title(out, 6, limit, m.total_urls, top_urls, by_kbytes);
+    fputs(spacer, out);
+    const column cols[] = {{settings.ColorHit, lbl_hits}, {settings.ColorKbyte, lbl_kbytes}, {settings.ColorMisc, lbl_url}};
+    write_heading(out, cols, 3);
+    fputs(spacer, out);
+    uint64_t written = 0;
+    for (uint64_t k = 0; k < u_array.count && written < limit; ++k) {
+        const unode* n = u_array.items[k];
+        if (n->kind == node_hidden) continue;
+        ++written;
+        write_row_start(out, n->kind);
+        fprintf(out, num_cell, static_cast<int>(written));
+        fprintf(out, count_cell, static_cast<ull>(n->hits));
+        fprintf(out, pct_cell, share_pct(n->hits, m.total_hits));
+        fprintf(out, kb_cell, n->bytes / 1024.0);
+        fprintf(out, pct_cell, kbyte_pct(n->bytes, m.total_bytes));
+        fputs(name_open, out);
+        if (n->kind == node_group)
+            write_group_name(out, n->name);
+        else
+            write_url_name(out, n->name, true);
+    }
+    fputs(spacer, out);
+    bool want = settings.AllURLs &&
+                (by_kbytes ? settings.TopURLs == 0 : v.shown() > static_cast<uint64_t>(settings.TopURLs));
+    if (want && write_view_all_urls(v.normal, v.group)) write_link_row(out, 6, "url", all_urls);
+    write_table_end(out);
+}
+
+void write_top_entry_exit(bool exit) {
+    FILE* out = report_page;
+    const month_totals_rec& m = month_totals;
+    uint64_t count = 0, sum = 0;
+    for (uint64_t k = 0; k < u_array.count; ++k) {
+        const unode* n = u_array.items[k];
+        if (n->kind != node_normal) continue;
+        uint64_t c = exit ? n->exits : n->entries;
+        if (c != 0) ++count;
+        sum += c;
+    }
+    uint64_t limit = smaller(count, exit ? settings.TopExit : settings.TopEntry);
+    if (limit == 0) return;
+    fputs(exit ? "<A NAME=\"TOPEXIT\"></A>\n" : "<A NAME=\"TOPENTRY\"></A>\n", out);
+    write_table_start(out);
+    write_title(out, 6, limit, count, exit ? top_exit : top_entry, false);
+    fputs(spacer, out);
+    const column cols[] = {{settings.ColorHit, lbl_hits}, {settings.ColorVisit, lbl_visits}, {settings.ColorMisc, lbl_url}};
+    write_heading(out, cols, 3);
+    fputs(spacer, out);
+    uint64_t written = 0;
+    for (uint64_t k = 0; k < u_array.count && written < limit; ++k) {
+        const unode* n = u_array.items[k];
+        uint64_t c = exit ? n->exits : n->entries;
+        if (n->kind != node_normal || c == 0) continue;
+        ++written;
+        fputs("<TR>\n", out);
+        fprintf(out, num_cell, static_cast<int>(written));
+        fprintf(out, count_cell, static_cast<ull>(n->hits));
+        fprintf(out, pct_cell, share_pct(n->hits, m.total_hits));
+        fprintf(out, count_cell, static_cast<ull>(c));
+        fprintf(out, pct_cell, share_pct(c, sum));
+        fputs(name_open, out);
+        write_url_name(out, n->name, false);
+    }
+    fputs(spacer, out);
+    write_table_end(out);
+}
+
+void write_top_sites(bool by_kbytes) {
+    const wide_table t = {"TOPSITES", month_totals.total_sites, top_sites, lbl_hostname, "site", all_sites, write_view_all_sites};
+    visible v = count_visible(h_array);
+    bool want = settings.AllSites &&
+                (by_kbytes ? settings.TopSites == 0 : v.shown() > static_cast<uint64_t>(settings.TopSites));
+    write_wide_table(h_array, t, by_kbytes, by_kbytes ? settings.TopKSites : settings.TopSites,
+                     !by_kbytes || settings.TopSites == 0, want);
+}
+
+void write_top_users() {
+    const wide_table t = {"TOPUSERS", month_totals.total_users, top_users, lbl_username, "user", all_users, write_view_all_users};
+    visible v = count_visible(i_array);
+    write_wide_table(i_array, t, false, settings.TopUsers, true,
+                     settings.AllUsers && v.shown() > static_cast<uint64_t>(settings.TopUsers));
+}
+
+void write_top_referrers() {
+    FILE* out = report_page;
+    const month_totals_rec& m = month_totals;
+    if (m.total_referrers == 0) return;
+    visible v = count_visible(r_array);
+    if (v.shown() == 0) return;
+    uint64_t limit = smaller(v.shown(), settings.TopReferrers);
+    fputs("<A NAME=\"TOPREFS\"></A>\n", out);
+    write_table_start(out);
+    write_title(out, 4, limit, m.total_referrers, top_referrers, false);
+    fputs(spacer, out);
+    const column cols[] = {{settings.ColorHit, lbl_hits}, {settings.ColorMisc, lbl_referrer}};
+    write_heading(out, cols, 2);
+    fputs(spacer, out);
+    uint64_t written = 0;
+    for (uint64_t k = 0; k < r_array.count && written < limit; ++k) {
+        const rnode* n = r_array.items[k];
+        if (n->kind == node_hidden) continue;
+        ++written;
+        write_row_start(out, n->kind);
+        write_narrow_numbers(out, static_cast<int>(written), n->hits, m.total_hits);
+        write_referrer_name(out, n);
+    }
+    fputs(spacer, out);
+    if (settings.AllReferrers && v.shown() > static_cast<uint64_t>(settings.TopReferrers) &&
+        write_view_all_referrers(v.normal, v.group))
+        write_link_row(out, 4, "ref", all_referrers);
+    write_table_end(out);
+}
+
+void write_top_agents() {
+    FILE* out = report_page;
+    const month_totals_rec& m = month_totals;
+    if (m.total_agents == 0) return;
+    visible v = count_visible(a_array);
+    if (v.shown() == 0) return;
+    uint64_t limit = smaller(v.shown(), settings.TopAgents);
+    fputs("<A NAME=\"TOPAGENTS\"></A>\n", out);
+    write_table_start(out);
+    write_title(out, 4, limit, m.total_agents, top_agents, false);
+    fputs(spacer, out);
+    const column cols[] = {{settings.ColorHit, lbl_hits}, {settings.ColorMisc, lbl_agent}};
+    write_heading(out, cols, 2);
+    fputs(spacer, out);
+    uint64_t written = 0;
+    for (uint64_t k = 0; k < a_array.count && written < limit; ++k) {
+        const anode* n = a_array.items[k];
+        if (n->kind == node_hidden) continue;
+        ++written;
+        write_row_start(out, n->kind);
+        write_narrow_numbers(out, static_cast<int>(written), n->hits, m.total_hits);
+        if (n->kind == node_group)
+            write_group_name(out, n->name);
+        else
+            write_plain_name(out, n->name);
+    }
+    fputs(spacer, out);
+    if (settings.AllAgents && v.shown() > static_cast<uint64_t>(settings.TopAgents) &&
+        write_view_all_agents(v.normal, v.group))
+        write_link_row(out, 4, "agent", all_agents);
+    write_table_end(out);
+}
+
+void write_top_search() {
+    FILE* out = report_page;
+    uint64_t count = s_array.count, sum = 0;
+    if (count == 0) return;
+    for (uint64_t k = 0; k < count; ++k) sum += s_array.items[k]->hits;
+    uint64_t limit = smaller(count, settings.TopSearch);
+    fputs("<A NAME=\"TOPSEARCH\"></A>\n", out);
+    write_table_start(out);
+    write_title(out, 4, limit, count, top_search, false);
+    fputs(spacer, out);
+    const column cols[] = {{settings.ColorHit, lbl_hits}, {settings.ColorMisc, lbl_search}};
+    write_heading(out, cols, 2);
+    fputs(spacer, out);
+    for (uint64_t k = 0; k < limit; ++k) {
+        const snode* n = s_array.items[k];
+        fputs("<TR>\n", out);
+        write_narrow_numbers(out, static_cast<int>(k + 1), n->hits, sum);
+        write_plain_name(out, n->name);
+    }
+    fputs(spacer, out);
+    if (settings.AllSearchStr && count > static_cast<uint64_t>(settings.TopSearch) &&
+        write_view_all_search(count, sum))
+        write_link_row(out, 4, "search", all_search);
+    write_table_end(out);
+}

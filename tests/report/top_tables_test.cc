@@ -1,0 +1,351 @@
+// Top tables: sort orders, single-precision shares, row limits, anchors,
+// group rows, link rules and the escaping of log-derived names.
+#include "report/top_tables.h"
+
+#include "report_fixture.h"
+
+namespace report_test {
+namespace {
+
+constexpr char name_open[] = "<TD ALIGN=left NOWRAP><FONT SIZE=\"-1\">";
+constexpr char name_close[] = "</FONT></TD></TR>\n";
+
+// The name cells of a table, in row order.
+std::vector<std::string> name_cells(const std::string& page) {
+    std::vector<std::string> cells;
+    const std::string open = name_open;
+    for (size_t p = page.find(open); p != std::string::npos; p = page.find(open, p)) {
+        p += open.size();
+        size_t end = page.find(name_close, p);
+        cells.push_back(page.substr(p, end - p));
+    }
+    return cells;
+}
+
+// The node names of an array, in array order.
+template <class Node>
+std::vector<std::string> names_of(const node_array<Node>& arr) {
+    std::vector<std::string> v;
+    for (uint64_t k = 0; k < arr.count; ++k) v.push_back(arr.items[k]->name);
+    return v;
+}
+
+using names = std::vector<std::string>;
+
+class TopTableTest : public ReportTest {
+  protected:
+    void TearDown() override {
+        free_node_array(&u_array);
+        free_node_array(&h_array);
+        free_node_array(&r_array);
+        free_node_array(&s_array);
+        free_node_array(&i_array);
+        free_node_array(&a_array);
+        ReportTest::TearDown();
+    }
+    void urls_in(sort_order order) {
+        ASSERT_EQ(fill_node_array(&u_array, &url_table), report_ok);
+        sort_urls(&u_array, order);
+    }
+    void sites_in(sort_order order) {
+        ASSERT_EQ(fill_node_array(&h_array, &site_table), report_ok);
+        sort_sites(&h_array, order);
+    }
+};
+
+TEST_F(TopTableTest, SharesAreSinglePrecision) {
+    struct row {
+        uint64_t value, total;
+        const char* shown;
+    };
+    // 1/160 is 0.625% exactly; its single-precision quotient lies just above
+    // (0.6250000093), 7/160 just below (4.3749999255).
+    const row rows[] = {{1, 160, "0.63"}, {7, 160, "4.37"}, {1, 3, "33.33"},  {3, 3, "100.00"},
+                        {0, 5, "0.00"},   {5, 0, "0.00"},   {0, 0, "0.00"}};
+    for (const row& r : rows) {
+        char text[32];
+        snprintf(text, sizeof text, "%3.02f", share_pct(r.value, r.total));
+        EXPECT_STREQ(text, r.shown) << r.value << "/" << r.total;
+    }
+    struct kb_row {
+        double bytes, total;
+        const char* shown;
+    };
+    // The kilobyte share divides in double precision: 1/160 stays 0.625,
+    // which prints as 0.62; 2^24 + 1 bytes round to 2^24 first.
+    const kb_row kb_rows[] = {{1, 160, "0.62"}, {16777217, 33554432, "50.00"}, {5, 0, "0.00"}};
+    for (const kb_row& r : kb_rows) {
+        char text[32];
+        snprintf(text, sizeof text, "%3.02f", kbyte_pct(r.bytes, r.total));
+        EXPECT_STREQ(text, r.shown) << r.bytes << "/" << r.total;
+    }
+}
+
+TEST_F(TopTableTest, SortOrdersBreakTiesByteWise) {
+    // name, hits, bytes, entries, exits
+    url("/b", 5, 100, node_normal, 1, 9);
+    url("/a", 5, 300, node_normal, 2, 9);
+    url("/Z", 5, 100, node_normal, 2, 0);
+    url("/B", 7, 200, node_normal, 0, 9);
+    struct row {
+        sort_order order;
+        names expected;
+    };
+    const row rows[] = {
+        {order_hits, {"/B", "/Z", "/a", "/b"}},
+        {order_kbytes, {"/a", "/B", "/Z", "/b"}},
+        {order_entry, {"/Z", "/a", "/b", "/B"}},
+        {order_exit, {"/B", "/a", "/b", "/Z"}},
+    };
+    for (const row& r : rows) {
+        urls_in(r.order);
+        EXPECT_EQ(names_of(u_array), r.expected) << r.order;
+        EXPECT_EQ(u_array.order, r.order);
+    }
+    search("zebra", 2);
+    search("Zebra", 2);
+    search("apple", 3);
+    ASSERT_EQ(fill_node_array(&s_array, &search_table), report_ok);
+    sort_search(&s_array);
+    EXPECT_EQ(names_of(s_array), (names{"apple", "Zebra", "zebra"}));
+}
+
+TEST_F(TopTableTest, HiddenEntriesNeitherShownNorCounted) {
+    settings.TopURLs = 50;
+    char name[32];
+    for (int i = 0; i < 40; ++i) {
+        snprintf(name, sizeof name, "/page%02d.html", i);
+        url(name, 100 - i, 0);
+        if (i % 8 == 0) set_kind(url_table, name, node_hidden);
+    }
+    month_totals.total_hits = 100;
+    urls_in(order_hits);
+    std::string page = capture([] { write_top_urls(false); });
+    EXPECT_NE(page.find(S(top_first) + " 35 " + top_of + " 40 " + top_urls), std::string::npos);
+    names cells = name_cells(page);
+    ASSERT_EQ(cells.size(), 35u);
+    EXPECT_EQ(cells[0], "<A HREF=\"http://www.example.org/page01.html\">/page01.html</A>");
+    EXPECT_EQ(page.find("/page08.html"), std::string::npos);
+
+    // Only hidden nodes: no anchor, no table at all.
+    free_all_tables();
+    url("/secret", 1, 0, node_normal);
+    set_kind(url_table, "/secret", node_hidden);
+    urls_in(order_hits);
+    EXPECT_EQ(capture([] { write_top_urls(false); }), "");
+}
+
+TEST_F(TopTableTest, EqualHitsListUpperCaseFirst) {
+    url("/alpha", 2, 0);
+    url("/Beta", 2, 0);
+    urls_in(order_hits);
+    names cells = name_cells(capture([] { write_top_urls(false); }));
+    ASSERT_EQ(cells.size(), 2u);
+    EXPECT_NE(cells[0].find("/Beta"), std::string::npos);
+    EXPECT_NE(cells[1].find("/alpha"), std::string::npos);
+}
+
+TEST_F(TopTableTest, UrlAnchorAndViewAllWithoutHitsTable) {
+    settings.TopURLs = 0;
+    settings.TopKURLs = 10;
+    settings.AllURLs = true;
+    month_totals.total_bytes = 6144;
+    url("/many-hits", 9, 1024);
+    url("/big", 1, 4096);
+    url("/mid", 2, 1024);
+    urls_in(order_kbytes);
+    std::string page = capture([] { write_top_urls(true); });
+    EXPECT_EQ(count_of(page, "<A NAME=\"TOPURLS\"></A>\n"), 1);
+    EXPECT_EQ(page.rfind("<A NAME=\"TOPURLS\"></A>\n", 0), 0u);
+    EXPECT_NE(page.find(S(top_first) + " 3 " + top_of + " 3 " + top_urls + " " + lbl_by + " " + lbl_kbytes),
+              std::string::npos);
+    EXPECT_NE(page.find(S("<TR BGCOLOR=\"#D0D0E0\"><TD COLSPAN=6 ALIGN=\"center\">\n<FONT SIZE=\"-1\">"
+                          "<A HREF=\"./url_201401.html\">") + all_urls + "</A></TD></TR>\n"),
+              std::string::npos);
+    // The view-all page lists the URLs in kilobytes order, names tie-broken.
+    std::string all = contents("url_201401.html");
+    size_t big = all.find("/big\n"), many = all.find("/many-hits\n"), mid = all.find("/mid\n");
+    ASSERT_NE(big, std::string::npos);
+    EXPECT_LT(big, many);
+    EXPECT_LT(many, mid);
+
+    // With a hits table present the kilobytes table carries no anchor.
+    settings.TopURLs = 30;
+    EXPECT_EQ(capture([] { write_top_urls(true); }).find("<A NAME="), std::string::npos);
+}
+
+TEST_F(TopTableTest, ViewAllOnlyWhenMoreEntriesThanRows) {
+    settings.AllSites = true;
+    settings.TopSites = 3;
+    site("a.example", 3, 3, 1, 0);
+    site("b.example", 2, 2, 1, 0);
+    site("c.example", 1, 1, 1, 0);
+    sites_in(order_hits);
+    std::string page = capture([] { write_top_sites(false); });
+    EXPECT_EQ(page.find("./site_201401.html"), std::string::npos);
+    EXPECT_FALSE(testing_support::file_exists(file("site_201401.html")));
+
+    site("d.example", 1, 1, 1, 0);
+    sites_in(order_hits);
+    page = capture([] { write_top_sites(false); });
+    EXPECT_EQ(name_cells(page).size(), 3u);
+    EXPECT_NE(page.find(S("<TD COLSPAN=10 ALIGN=\"center\">\n<FONT SIZE=\"-1\"><A HREF=\"./site_201401.html\">") +
+                        all_sites + "</A></TD></TR>\n"),
+              std::string::npos);
+    EXPECT_TRUE(testing_support::file_exists(file("site_201401.html")));
+
+    // A view-all page that cannot be written drops only the link row.
+    ASSERT_EQ(unlink(file("site_201401.html").c_str()), 0);
+    ASSERT_EQ(symlink("/nonexistent/x", file("site_201401.html").c_str()), 0);
+    std::string err = capture_stderr([&] { page = capture([] { write_top_sites(false); }); });
+    EXPECT_EQ(page.find("./site_201401.html"), std::string::npos);
+    EXPECT_NE(page.find("</TABLE>\n<P>\n"), std::string::npos);
+    EXPECT_EQ(err, S(con_file_open_error) + " site_201401.html (symlink)\n");
+}
+
+TEST_F(TopTableTest, GroupRowsShadedAndBold) {
+    site("Example Hosts", 9, 9, 1, 0, node_group);
+    site("192.0.2.1", 1, 1, 1, 0);
+    struct row {
+        bool shading, highlight;
+        const char* start;
+        const char* name;
+    };
+    const row rows[] = {
+        {true, true, "<TR BGCOLOR=\"#D0D0E0\">\n", "<STRONG>Example Hosts</STRONG>"},
+        {false, false, "<TR>\n", "Example Hosts"},
+        {true, false, "<TR BGCOLOR=\"#D0D0E0\">\n", "Example Hosts"},
+    };
+    for (const row& r : rows) {
+        settings.GroupShading = r.shading;
+        settings.GroupHighlight = r.highlight;
+        sites_in(order_hits);
+        std::string page = capture([] { write_top_sites(false); });
+        EXPECT_NE(page.find(S(r.start) + "<TD ALIGN=center><FONT SIZE=\"-1\"><B>1</B>"), std::string::npos)
+            << r.shading << r.highlight;
+        names cells = name_cells(page);
+        ASSERT_EQ(cells.size(), 2u);
+        EXPECT_EQ(cells[0], r.name);
+        EXPECT_EQ(cells[1], "192.0.2.1");
+        EXPECT_NE(page.find("<TR>\n<TD ALIGN=center><FONT SIZE=\"-1\"><B>2</B>"), std::string::npos);
+    }
+    // A group URL is never a link.
+    settings.GroupHighlight = true;
+    url("Images", 5, 0, node_group);
+    urls_in(order_hits);
+    EXPECT_EQ(name_cells(capture([] { write_top_urls(false); })), (names{"<STRONG>Images</STRONG>"}));
+}
+
+TEST_F(TopTableTest, UrlAndReferrerLinkRules) {
+    struct row {
+        const char* what;
+        void (*set)();
+        const char* name;
+        const char* cell;
+    };
+    const row url_rows[] = {
+        {"local, http", [] {}, "/a.html", "<A HREF=\"http://www.example.org/a.html\">/a.html</A>"},
+        {"local, https", [] { settings.UseHTTPS = true; }, "/a.html",
+         "<A HREF=\"https://www.example.org/a.html\">/a.html</A>"},
+        {"full address", [] {}, "http://other.example/x", "<A HREF=\"http://other.example/x\">http://other.example/x</A>"},
+        {"ftp log, plain", [] { settings.LogType = log_ftp; }, "/pub/file.tgz", "/pub/file.tgz"},
+        {"ftp log, full address", [] { settings.LogType = log_ftp; }, "ftp://h/f", "<A HREF=\"ftp://h/f\">ftp://h/f</A>"},
+        {"script scheme is no link", [] {}, "javascript://x/%0aalert(1)", "javascript://x/%0aalert(1)"},
+    };
+    for (const row& r : url_rows) {
+        reset_settings();
+        settings.HostName = "www.example.org";
+        free_all_tables();
+        r.set();
+        url(r.name, 1, 0);
+        urls_in(order_hits);
+        EXPECT_EQ(name_cells(capture([] { write_top_urls(false); })), (names{r.cell})) << r.what;
+    }
+    const row ref_rows[] = {
+        {"no LinkReferrer", [] {}, "http://r.example/p", "http://r.example/p"},
+        {"LinkReferrer", [] { settings.LinkReferrer = true; }, "http://r.example/p",
+         "<A HREF=\"http://r.example/p\" rel=\"nofollow\">http://r.example/p</A>"},
+        {"LinkReferrer, no address", [] { settings.LinkReferrer = true; }, "- (Direct Request)", "- (Direct Request)"},
+        {"LinkReferrer, script scheme", [] { settings.LinkReferrer = true; }, "javascript://%0Aalert(1)",
+         "javascript://%0Aalert(1)"},
+    };
+    for (const row& r : ref_rows) {
+        reset_settings();
+        free_all_tables();
+        r.set();
+        referrer(r.name, 1);
+        ASSERT_EQ(fill_node_array(&r_array, &referrer_table), report_ok);
+        sort_referrers(&r_array);
+        EXPECT_EQ(name_cells(capture([] { write_top_referrers(); })), (names{r.cell})) << r.what;
+    }
+}
+
+TEST_F(TopTableTest, EntryPagesCountOnlyNormalUrlsWithEntries) {
+    month_totals.total_hits = 20;
+    url("/home", 10, 0, node_normal, 3, 0);
+    url("/news", 6, 0, node_normal, 1, 0);
+    url("/none", 4, 0, node_normal, 0, 0);
+    url("/hidden", 4, 0, node_normal, 4, 0);
+    set_kind(url_table, "/hidden", node_hidden);
+    urls_in(order_entry);
+    std::string page = capture([] { write_top_entry_exit(false); });
+    EXPECT_EQ(page.rfind("<A NAME=\"TOPENTRY\"></A>\n", 0), 0u);
+    EXPECT_NE(page.find(S(top_first) + " 2 " + top_of + " 2 " + top_entry), std::string::npos);
+    // 3 of the 4 entries of normal URLs: 75.00%.
+    EXPECT_NE(page.find("<TR>\n<TD ALIGN=center><FONT SIZE=\"-1\"><B>1</B></FONT></TD>\n"
+                        "<TD ALIGN=right><FONT SIZE=\"-1\"><B>10</B></FONT></TD>\n"
+                        "<TD ALIGN=right><FONT SIZE=\"-2\">50.00%</FONT></TD>\n"
+                        "<TD ALIGN=right><FONT SIZE=\"-1\"><B>3</B></FONT></TD>\n"
+                        "<TD ALIGN=right><FONT SIZE=\"-2\">75.00%</FONT></TD>\n"),
+              std::string::npos);
+    EXPECT_EQ(name_cells(page).size(), 2u);
+    // No exits at all: nothing, not even the anchor.
+    urls_in(order_exit);
+    EXPECT_EQ(capture([] { write_top_entry_exit(true); }), "");
+}
+
+TEST_F(TopTableTest, SearchSharesOfStringsOwnTotal) {
+    month_totals.total_hits = 1000;
+    search("cheap flights", 3);
+    search("hotels", 1);
+    ASSERT_EQ(fill_node_array(&s_array, &search_table), report_ok);
+    sort_search(&s_array);
+    std::string page = capture([] { write_top_search(); });
+    EXPECT_NE(page.find("<TR>\n<TD ALIGN=center><FONT SIZE=\"-1\"><B>1</B></FONT></TD>\n"
+                        "<TD ALIGN=right><FONT SIZE=\"-1\"><B>3</B></FONT></TD>\n"
+                        "<TD ALIGN=right><FONT SIZE=\"-2\">75.00%</FONT></TD>\n"
+                        "<TD ALIGN=left NOWRAP><FONT SIZE=\"-1\">cheap flights</FONT></TD></TR>\n"),
+              std::string::npos);
+    EXPECT_NE(page.find(S(top_first) + " 2 " + top_of + " 2 " + top_search), std::string::npos);
+}
+
+TEST_F(TopTableTest, LogTextIsEscapedInEveryTable) {
+    settings.LinkReferrer = true;
+    month_totals.total_hits = 5;
+    url("/q\"><script>alert(1)</script>", 1, 0);
+    referrer("http://evil.example/?q=<b>&x=\"y\"", 1);
+    user("<img src=x onerror=alert(2)>", 1, 1, 1, 0);
+    agent("Bot <i>&amp;", 1);
+    search("<script>", 1);
+    site("Group & <Co>", 1, 1, 1, 0, node_group);
+
+    urls_in(order_hits);
+    EXPECT_EQ(name_cells(capture([] { write_top_urls(false); })),
+              (names{"<A HREF=\"http://www.example.org/q&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;\">"
+                     "/q&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;</A>"}));
+    ASSERT_EQ(fill_node_array(&r_array, &referrer_table), report_ok);
+    EXPECT_EQ(name_cells(capture([] { write_top_referrers(); })),
+              (names{"<A HREF=\"http://evil.example/?q=&lt;b&gt;&amp;x=&quot;y&quot;\" rel=\"nofollow\">"
+                     "http://evil.example/?q=&lt;b&gt;&amp;x=&quot;y&quot;</A>"}));
+    ASSERT_EQ(fill_node_array(&i_array, &user_table), report_ok);
+    EXPECT_EQ(name_cells(capture([] { write_top_users(); })), (names{"&lt;img src=x onerror=alert(2)&gt;"}));
+    ASSERT_EQ(fill_node_array(&a_array, &agent_table), report_ok);
+    EXPECT_EQ(name_cells(capture([] { write_top_agents(); })), (names{"Bot &lt;i&gt;&amp;amp;"}));
+    ASSERT_EQ(fill_node_array(&s_array, &search_table), report_ok);
+    EXPECT_EQ(name_cells(capture([] { write_top_search(); })), (names{"&lt;script&gt;"}));
+    sites_in(order_hits);
+    EXPECT_EQ(name_cells(capture([] { write_top_sites(false); })), (names{"<STRONG>Group &amp; &lt;Co&gt;</STRONG>"}));
+}
+
+}  // namespace
+}  // namespace report_test
