@@ -1,0 +1,48 @@
+#!/bin/sh
+# Builds and runs the history and state file fuzz targets with libFuzzer,
+# ASan and UBSan.
+#   fuzz/run_persist.sh [seconds per target, default 60] [target ...]
+# Targets: state history (default both). Objects are kept in
+# build-fuzz-persist/ and rebuilt only when their source is newer. Crashes
+# are left in build-fuzz-persist/<target>-crashes/.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$root/build-fuzz-persist
+secs=${1:-60}
+[ $# -gt 0 ] && shift
+targets=${*:-state history}
+cxx=${CXX_FUZZ:-clang++}
+if ! command -v "$cxx" >/dev/null 2>&1; then
+  echo "clang++ not found: apt-get install -y clang-14 libclang-rt-14-dev" >&2
+  exit 1
+fi
+flags="-std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=undefined"
+mkdir -p "$out/obj"
+
+# Generated sources (the KOI8-U catalogue, the graph fonts) come from the
+# project's own build rules, run in a configure-only build directory.
+if [ ! -f "$out/cmake/build.ninja" ]; then
+  cmake -S "$root" -B "$out/cmake" -G Ninja -DCORVALIST_TESTS=OFF >/dev/null
+fi
+ninja -C "$out/cmake" generated/uk_catalogue.cc generated/graph_fonts.cc >/dev/null
+gen=$(ls "$out/cmake/generated/"*.cc)
+
+objs=""
+for src in $(find "$root/src" -name '*.cc' ! -path "$root/src/run/main.cc" | sort) $gen; do
+  obj=$out/obj/$(echo "${src#$root/}" | tr / _).o
+  if [ ! -f "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find "$root/src" -name '*.h' -newer "$obj" | head -1)" ]; then
+    $cxx $flags -fsanitize=fuzzer-no-link -I"$root/src" -I"$out/cmake/generated" -c "$src" -o "$obj"
+  fi
+  objs="$objs $obj"
+done
+rm -f "$out/libcore.a"
+ar rcs "$out/libcore.a" $objs
+
+for t in $targets; do
+  $cxx $flags -fsanitize=fuzzer -I"$root/src" "$root/fuzz/${t}_fuzz.cc" "$out/libcore.a" \
+    -lgd -lz -lbz2 -ldb -lm -o "$out/${t}_fuzz"
+  mkdir -p "$out/$t-corpus" "$out/$t-crashes"
+  seeds=$root/tests/data/persist/$t-seeds
+  "$out/${t}_fuzz" -max_total_time="$secs" -max_len=16384 -artifact_prefix="$out/$t-crashes/" \
+    "$out/$t-corpus" $( [ -d "$seeds" ] && echo "$seeds" )
+done
