@@ -1,0 +1,247 @@
+// Log reader: see input/log_reader.h.
+//
+// Input formats: any byte stream; a line ends after its newline. gzip input
+// is decompressed by zlib, bzip2 input by libbz2, in pieces of 16384 bytes;
+// plain files and standard input are read with read(2) in pieces of 256 KiB.
+// Lines are cut from the piece in memory, so a line costs one memchr and one
+// memcpy. The 4095-character limit and the last-line rules are those of a
+// fgets over a 4096-byte buffer (plain) and of a byte-by-byte copy that
+// refills before it checks the limit (compressed).
+#include "input/log_reader.h"
+
+#include <bzlib.h>
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "lang/lang.h"
+#include "run/month.h"
+#include "run/settings.h"
+
+namespace {
+
+constexpr std::size_t packed_chunk_size = 16384;
+constexpr std::size_t plain_chunk_size = 256 * 1024;
+
+// The one open input.
+struct log_input_rec {
+    const char* log_name = nullptr;  // nullptr: standard input; else log_path
+    std::string log_path;            // own copy: a bzip2 rewind opens it again
+    FILE* plain_stream = nullptr;    // plain file or stdin
+    gzFile gz_stream = nullptr;
+    BZFILE* bz_stream = nullptr;
+    bool is_open = false;
+    // Block buffer: bytes [chunk_pos, chunk_fill) are still to be handed out.
+    std::size_t chunk_fill = 0;
+    std::size_t chunk_pos = 0;
+};
+
+log_input_rec log_input;
+
+// Compressed input uses the first 16384 bytes only.
+char chunk[plain_chunk_size];
+
+void empty_chunk() {
+    log_input.chunk_fill = 0;
+    log_input.chunk_pos = 0;
+}
+
+// Reads the next block; returns the number of bytes, 0 at end, < 0 on error.
+long refill() {
+    long got = -1;
+    switch (LogCompression) {
+        case compress_gzip:
+            if (log_input.gz_stream != nullptr)
+                got = gzread(log_input.gz_stream, chunk, static_cast<unsigned>(packed_chunk_size));
+            break;
+        case compress_bzip2:
+            if (log_input.bz_stream != nullptr)
+                got = BZ2_bzread(log_input.bz_stream, chunk, static_cast<int>(packed_chunk_size));
+            break;
+        default:
+            if (log_input.plain_stream != nullptr) {
+                const int fd = fileno(log_input.plain_stream);
+                do {
+                    got = ::read(fd, chunk, plain_chunk_size);
+                } while (got < 0 && errno == EINTR);
+            }
+            break;
+    }
+    if (got <= 0) {
+        empty_chunk();
+        return got;
+    }
+    log_input.chunk_fill = static_cast<std::size_t>(got);
+    log_input.chunk_pos = 0;
+    return got;
+}
+
+const char* type_word() {
+    switch (settings.LogType) {
+        case log_ftp: return "ftp)";
+        case log_squid: return "squid)";
+        case log_w3c: return "w3c)";
+        default: return "clf)";
+    }
+}
+
+bool ends_with(const char* name, std::size_t len, const char* suffix) {
+    const std::size_t n = std::strlen(suffix);
+    return len >= n && std::memcmp(name + len - n, suffix, n) == 0;
+}
+
+}  // namespace
+
+int open_log(const char* name) {
+    close_log();
+    log_input = log_input_rec{};
+    empty_chunk();
+    LogCompression = compress_none;
+    if (name != nullptr && (name[0] == '\0' || name[0] == '-')) name = nullptr;
+    if (name != nullptr) {
+        log_input.log_path = name;
+        name = log_input.log_path.c_str();
+    }
+    log_input.log_name = name;
+
+    if (name == nullptr) {
+        log_input.plain_stream = stdin;
+    } else {
+        const std::size_t len = std::strlen(name);
+        if (ends_with(name, len, ".gz"))
+            LogCompression = compress_gzip;
+        else if (ends_with(name, len, ".bz2"))
+            LogCompression = compress_bzip2;
+
+        struct stat info;
+        if (lstat(name, &info) == 0 && S_ISLNK(info.st_mode)) {
+            if (settings.Verbosity != 0) std::fprintf(stderr, "%s %s (symlink)\n", con_log_open_error, name);
+            return log_symlink;
+        }
+        if (LogCompression == compress_gzip) {
+            log_input.gz_stream = gzopen(name, "rb");
+            if (log_input.gz_stream == nullptr) {
+                std::fprintf(stderr, "%s %s (%d)\n", con_log_open_error, name, 2);
+                return log_packed_open_failed;
+            }
+        } else if (LogCompression == compress_bzip2) {
+            log_input.bz_stream = BZ2_bzopen(name, "rb");
+            if (log_input.bz_stream == nullptr) {
+                std::fprintf(stderr, "%s %s (%d)\n", con_log_open_error, name, 2);
+                return log_packed_open_failed;
+            }
+        } else {
+            log_input.plain_stream = std::fopen(name, "r");
+            if (log_input.plain_stream == nullptr) {
+                std::fprintf(stderr, "%s %s\n", con_log_open_error, name);
+                return log_open_failed;
+            }
+        }
+    }
+    log_input.is_open = true;
+
+    if (settings.Verbosity == 2) {
+        std::printf("%s %s (", con_using_log, name != nullptr ? name : "STDIN");
+        if (LogCompression == compress_gzip) std::fputs("gzip-", stdout);
+        if (LogCompression == compress_bzip2) std::fputs("bzip-", stdout);
+        std::printf("%s\n", type_word());
+    }
+    return log_ok;
+}
+
+int read_log_line(char* buf, std::size_t* length) {
+    const bool packed = LogCompression != compress_none;
+    std::size_t n = 0;
+    int code = log_ok;
+    for (;;) {
+        if (log_input.chunk_pos >= log_input.chunk_fill) {
+            // A compressed stream refills before it checks the limit, so that a
+            // last line without a newline is dropped even when it is long.
+            if (!packed && n == static_cast<std::size_t>(log_line_limit)) break;
+            if (refill() <= 0) {
+                if (packed || n == 0) {
+                    buf[0] = '\0';
+                    if (length != nullptr) *length = 0;
+                    return log_end;
+                }
+                break;  // plain last line without a newline
+            }
+        }
+        const std::size_t room = static_cast<std::size_t>(log_line_limit) - n;
+        if (room == 0) break;
+        const char* from = chunk + log_input.chunk_pos;
+        std::size_t avail = log_input.chunk_fill - log_input.chunk_pos;
+        if (avail > room) avail = room;
+        const void* nl = std::memchr(from, '\n', avail);
+        const std::size_t take = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - from) + 1 : avail;
+        std::memcpy(buf + n, from, take);
+        n += take;
+        log_input.chunk_pos += take;
+        if (nl != nullptr) break;
+    }
+    buf[n] = '\0';
+    if (n == static_cast<std::size_t>(log_line_limit) && buf[n - 1] != '\n') code = log_oversized;
+    if (length != nullptr) *length = n;
+    return code;
+}
+
+int skip_oversized_line(char* buf, bool report) {
+    const bool talk = report && settings.Verbosity != 0;
+    if (talk) {
+        if (settings.Debug)
+            std::fprintf(stderr, "%s:\n%s", con_oversized_record, buf);
+        else
+            std::fprintf(stderr, "%s\n", con_oversized_record);
+    }
+    for (;;) {
+        std::size_t n = 0;
+        const int code = read_log_line(buf, &n);
+        if (code == log_end) return log_end;
+        const bool last_piece = code == log_ok;  // ends with a newline or is short
+        if (talk && settings.Debug) {
+            if (last_piece)
+                std::fprintf(stderr, "%s\n", buf);
+            else
+                std::fputs(buf, stderr);
+        }
+        if (last_piece) return log_ok;
+    }
+}
+
+int rewind_log() {
+    if (!log_input.is_open || log_input.log_name == nullptr) return log_no_rewind;
+    switch (LogCompression) {
+        case compress_gzip:
+            gzrewind(log_input.gz_stream);
+            break;
+        case compress_bzip2:
+            if (log_input.bz_stream != nullptr) BZ2_bzclose(log_input.bz_stream);
+            log_input.bz_stream = BZ2_bzopen(log_input.log_name, "rb");
+            std::memset(chunk, 0, packed_chunk_size);
+            break;
+        default:
+            std::rewind(log_input.plain_stream);
+            if (lseek(fileno(log_input.plain_stream), 0, SEEK_SET) < 0) return log_no_rewind;
+            break;
+    }
+    empty_chunk();
+    return log_ok;
+}
+
+int close_log() {
+    if (!log_input.is_open) return log_ok;
+    if (log_input.gz_stream != nullptr) gzclose(log_input.gz_stream);
+    if (log_input.bz_stream != nullptr) BZ2_bzclose(log_input.bz_stream);
+    if (log_input.plain_stream != nullptr && log_input.plain_stream != stdin) std::fclose(log_input.plain_stream);
+    log_input.gz_stream = nullptr;
+    log_input.bz_stream = nullptr;
+    log_input.plain_stream = nullptr;
+    log_input.is_open = false;
+    empty_chunk();
+    return log_ok;
+}

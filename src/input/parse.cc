@@ -1,0 +1,639 @@
+// Record parsers: see input/parse.h.
+//
+// Line formats read here (fields separated by blanks or tabs):
+//   clf    host ident user [dd/Mon/yyyy:hh:mm:ss zone] "method url proto" status bytes
+//          and, combined, "referrer" "agent" after the byte count
+//   ftp    Mon Oct  1 12:34:56 2013 3 host 1024 /pub/a.txt b _ o r anonymous ftp 0 * c
+//   squid  1381234567.123 410 10.1.2.3 TCP_MISS/200 1234 GET scheme://h/a - DIRECT/10.0.0.1 text/html
+//   w3c    "#Fields: name name ..." directives, then data lines of that many columns
+//
+// Every copy into a log_rec slot stops at the field's end, at the slot's limit
+// and before the line's newline, whichever comes first, so the newline never
+// reaches a slot. A carriage return in front of the newline counts as part of
+// the line end, and a last line without a newline keeps its final character.
+#include "input/parse.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "lang/lang.h"
+#include "run/settings.h"
+
+log_record log_rec;
+
+namespace {
+
+// English abbreviations for the date text, whatever the locale and the
+// report language: the date check reads them back.
+constexpr const char* english_month[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// The line being parsed: eol is its terminating zero, last the newline ending
+// it (eol itself when the line has no newline).
+struct line_bounds {
+    char* eol;
+    char* last;
+};
+
+line_bounds bounds_of(char* line, std::size_t len) {
+    char* eol = line + len;
+    return {eol, (len > 0 && eol[-1] == '\n') ? eol - 1 : eol};
+}
+
+// End of a copy from src of at most limit characters that stays before last.
+char* copy_bound(char* src, int limit, char* last) {
+    if (src >= last) return src;
+    return (last - src > limit) ? src + limit : last;
+}
+
+// Copies from src into dst (limit + 1 bytes) up to a zero byte or the bound;
+// returns where the copy stopped.
+char* copy_field(char* dst, int limit, char* src, char* last) {
+    char* const bound = copy_bound(src, limit, last);
+    const std::size_t room = static_cast<std::size_t>(bound - src);
+    const void* zero = std::memchr(src, '\0', room);
+    const std::size_t n = zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - src) : room;
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+    return src + n;
+}
+
+// A copy was cut when it stopped inside the field rather than at its end.
+bool was_cut(const char* stop, const char* last) { return *stop != '\0' && stop != last; }
+
+void warn(const char* message, const char* field) {
+    if (settings.Verbosity == 0) return;
+    if (settings.Debug)
+        std::fprintf(stderr, "%s: %s\n", message, field);
+    else
+        std::fprintf(stderr, "%s\n", message);
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Decimal number like atoi (leading white space, a sign, digits; 0 when there
+// are none), but saturating at the limits of 32 bits instead of wrapping.
+int32_t read_int(const char* p) {
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '-' || *p == '+') negative = *p++ == '-';
+    int64_t value = 0;
+    for (; is_digit(*p); ++p)
+        if (value <= INT32_MAX) value = value * 10 + (*p - '0');
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+// Like read_int over 64 bits (times since 1970 of a proxy log do not fit 32).
+int64_t read_long(const char* p) {
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '-' || *p == '+') negative = *p++ == '-';
+    uint64_t value = 0;
+    for (; is_digit(*p); ++p)
+        if (value <= static_cast<uint64_t>(INT64_MAX)) value = value * 10 + static_cast<uint64_t>(*p - '0');
+    if (value > static_cast<uint64_t>(INT64_MAX)) value = static_cast<uint64_t>(INT64_MAX);
+    return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+}
+
+// Unsigned decimal digits at p; saturates at the largest 64-bit value.
+uint64_t read_count(const char* p) {
+    uint64_t value = 0;
+    for (; is_digit(*p); ++p) {
+        const uint64_t digit = static_cast<uint64_t>(*p - '0');
+        if (value > (UINT64_MAX - digit) / 10) return UINT64_MAX;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// Length of the field at p, not counting a newline that ends the line.
+int field_length(const char* p, const char* last) {
+    const char* q = p;
+    while (q < last && *q != '\0') ++q;
+    return static_cast<int>(q - p);
+}
+
+// Date text of a time since 1970 shown in local time, as
+// "[%d/%b/%Y:%H:%M:%S -0000]". Consecutive records of a proxy log mostly
+// share their second, so the last conversion is kept. A time the system
+// cannot convert leaves the text empty, which the date check rejects.
+void local_date_text(int64_t seconds, char* out) {
+    static int64_t cached_seconds = 0;
+    static char cached_text[date_limit + 1];
+    static bool cached = false;
+    if (cached && seconds == cached_seconds) {
+        std::memcpy(out, cached_text, sizeof cached_text);
+        return;
+    }
+    out[0] = '\0';
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm local;
+    if (static_cast<int64_t>(t) != seconds || localtime_r(&t, &local) == nullptr) return;
+    if (local.tm_mon < 0 || local.tm_mon > 11) return;
+    // Formatted in full, then cut to the slot: absurd years make it longer.
+    char text[64] = {};
+    std::snprintf(text, sizeof text, "[%02d/%s/%lld:%02d:%02d:%02d -0000]", local.tm_mday,
+                  english_month[local.tm_mon], static_cast<long long>(local.tm_year) + 1900,
+                  local.tm_hour, local.tm_min, local.tm_sec);
+    const std::size_t n = strnlen(text, date_limit);
+    std::memcpy(out, text, n);
+    std::memset(out + n, 0, date_limit + 1 - n);
+    std::memcpy(cached_text, out, sizeof cached_text);
+    cached_seconds = seconds;
+    cached = true;
+}
+
+// ------------------------------------------------------------------- W3C
+
+enum w3c_role : uint8_t {
+    w3c_other = 0,
+    w3c_date,
+    w3c_time,
+    w3c_ip,
+    w3c_username,
+    w3c_method,
+    w3c_stem,
+    w3c_query,
+    w3c_status,
+    w3c_bytes,
+    w3c_referrer,
+    w3c_agent,
+    w3c_role_count
+};
+
+// Field name -> role, e.g. "c-ip" -> w3c_ip.
+struct w3c_name_row {
+    const char* name;
+    w3c_role role;
+};
+constexpr w3c_name_row w3c_names[] = {
+    {"date", w3c_date},           {"time", w3c_time},           {"c-ip", w3c_ip},
+    {"cs-username", w3c_username}, {"cs-method", w3c_method},    {"cs-uri-stem", w3c_stem},
+    {"cs-uri-query", w3c_query},  {"sc-status", w3c_status},    {"sc-bytes", w3c_bytes},
+    {"cs(Referer)", w3c_referrer}, {"cs(User-Agent)", w3c_agent},
+};
+
+// A line holds at most 4095 characters, so at most 4096 columns.
+constexpr int w3c_max_columns = 4096;
+
+// The columns of the last "#Fields:" directive, kept for the whole run:
+// role -> 1-based column (0 = absent), e.g. w3c_stem -> 5; and the inverse
+// column -> role used while walking a data line, e.g. 5 -> w3c_stem.
+struct w3c_columns_rec {
+    int column[w3c_role_count];
+    int count;  // columns declared
+    uint8_t role_of[w3c_max_columns + 1];
+};
+w3c_columns_rec w3c_columns;
+
+void declare_w3c_columns(char* p, char* eol) {
+    std::memset(&w3c_columns, 0, sizeof w3c_columns);
+    int number = 0;
+    // p is at the zero byte ending "#Fields:"; every field after it is a column.
+    while (p < eol) {
+        ++p;  // over the separator
+        ++number;
+        for (const w3c_name_row& row : w3c_names)
+            if (std::strcmp(p, row.name) == 0) w3c_columns.column[row.role] = number;
+        while (p < eol && *p != '\0') ++p;
+    }
+    w3c_columns.count = number;
+    for (int role = 1; role < w3c_role_count; ++role) {
+        const int c = w3c_columns.column[role];
+        if (c > 0 && c <= w3c_max_columns) w3c_columns.role_of[c] = static_cast<uint8_t>(role);
+    }
+}
+
+// Reads "n<sep>n<sep>n": the first number, then the number after the next
+// separator, then the one after the following. false without two separators.
+bool read_triple(const char* p, char sep, int out[3]) {
+    out[0] = read_int(p);
+    for (int i = 1; i < 3; ++i) {
+        while (*p != '\0' && *p != sep) ++p;
+        if (*p == '\0') return false;
+        ++p;
+        out[i] = read_int(p);
+    }
+    return true;
+}
+
+int clamp(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+}  // namespace
+
+namespace {
+
+// Character classes of the splitter; 0 for every byte that needs nothing.
+enum split_kind : uint8_t { split_plain = 0, split_blank, split_quote, split_open_paren, split_close_paren,
+                             split_open_bracket, split_close_bracket, split_stop };
+
+// byte -> class outside quotes, e.g. '\t' -> split_blank.
+struct split_table {
+    uint8_t of[256];
+};
+
+constexpr split_table make_split_table() {
+    split_table t{};
+    t.of[0] = split_stop;
+    t.of[static_cast<unsigned char>('"')] = split_quote;
+    t.of[static_cast<unsigned char>(' ')] = t.of[static_cast<unsigned char>('\t')] = split_blank;
+    t.of[static_cast<unsigned char>('(')] = split_open_paren;
+    t.of[static_cast<unsigned char>(')')] = split_close_paren;
+    t.of[static_cast<unsigned char>('[')] = split_open_bracket;
+    t.of[static_cast<unsigned char>(']')] = split_close_bracket;
+    return t;
+}
+
+constexpr split_table split_class = make_split_table();
+
+}  // namespace
+
+void split_fields(char* line, char* end) {
+    bool quoted = false;
+    int brackets = 0;
+    int parens = 0;
+    for (char* c = line; c < end; ++c) {
+        if (quoted) {
+            // Most bytes of a combined line are quoted: jump to the next quote,
+            // or stop at a zero byte before it.
+            char* q = static_cast<char*>(std::memchr(c, '"', static_cast<std::size_t>(end - c)));
+            char* stop = q != nullptr ? q : end;
+            if (std::memchr(c, '\0', static_cast<std::size_t>(stop - c)) != nullptr || q == nullptr) return;
+            c = q;
+            if (c[-1] != '\\') quoted = false;
+            continue;
+        }
+        const uint8_t k = split_class.of[static_cast<unsigned char>(*c)];
+        if (k == split_plain) continue;
+        switch (k) {
+            case split_stop:
+                return;
+            case split_blank:
+                if (brackets == 0 && parens == 0) *c = '\0';
+                break;
+            case split_quote:
+                if (c == line || c[-1] != '\\') quoted = !quoted;
+                break;
+            case split_open_paren:
+                ++parens;
+                break;
+            case split_close_paren:
+                if (parens > 0) --parens;
+                break;
+            case split_open_bracket:
+                ++brackets;
+                break;
+            case split_close_bracket:
+                if (brackets > 0) --brackets;
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+int parse_clf(char* line, std::size_t len) {
+    const line_bounds b = bounds_of(line, len);
+    char* const eol = b.eol;
+    char* const last = b.last;
+    split_fields(line, eol);
+
+    // Host.
+    char* p = copy_field(log_rec.host, host_limit, line, last);
+    if (was_cut(p, last)) warn(con_trunc_hostname, line);
+    while (p < eol && *p != '\0') ++p;
+    if (p < eol) ++p;
+
+    // Remote identity: not used.
+    while (p < eol && *p != '\0') ++p;
+    if (p < eol) ++p;
+
+    // User: everything up to the "[" of the date, so that a name with blanks
+    // stays whole; the field boundaries inside it become blanks again.
+    char* start = p;
+    char* bound = copy_bound(p, user_limit, last);
+    char* d = log_rec.user;
+    while (p < bound && *p != '[') {
+        if (*p == '\0') *p = ' ';
+        *d++ = *p++;
+    }
+    *d = '\0';
+    if (p >= eol) return record_bad;
+    if (*p != '[') {
+        if (p < last) warn(con_trunc_username, start);
+        while (p < eol && *p != '[') ++p;
+    }
+    while (d > log_rec.user && (d[-1] == ' ' || d[-1] == '\t')) *--d = '\0';
+
+    // Date.
+    start = p;
+    p = copy_field(log_rec.date_text, date_limit, p, last);
+    if (was_cut(p, last)) {
+        warn(con_trunc_date, start);
+        while (p < eol && *p != '\0') ++p;
+    }
+    if (p < eol) ++p;
+    if (log_rec.date_text[0] != '[' || log_rec.date_text[3] != '/' || p >= eol) return record_bad;
+
+    // Request.
+    start = p;
+    p = copy_field(log_rec.request, request_limit, p, last);
+    if (was_cut(p, last)) {
+        warn(con_trunc_request, start);
+        while (p < eol && *p != '\0') ++p;
+    }
+    if (p < eol) ++p;
+    if (log_rec.request[0] != '"' || p >= eol) return record_bad;
+
+    // The protocol version goes: the request ends with a quote where the
+    // last " HTTP/" begins, so a URL that merely contains "HTTP" stays whole.
+    {
+        const std::size_t n = std::strlen(log_rec.request);
+        for (std::size_t i = n >= 6 ? n - 6 + 1 : 0; i-- > 1;) {
+            if (log_rec.request[i] == ' ' && std::memcmp(log_rec.request + i + 1, "HTTP/", 5) == 0) {
+                log_rec.request[i] = '"';
+                log_rec.request[i + 1] = '\0';
+                break;
+            }
+        }
+    }
+
+    // Status.
+    log_rec.status = read_int(p);
+    while (p < eol && *p != '\0') ++p;
+    if (p < eol) ++p;
+
+    // Bytes ("-" and other non-numbers count 0).
+    if (is_digit(*p)) log_rec.bytes = read_count(p);
+    if (p >= eol) return record_good;  // the line ended after the status
+    while (p < eol && *p != '\0' && *p != '\n') ++p;
+    if (p < eol) ++p;
+
+    // Referrer, as logged with its quotes.
+    start = p;
+    bound = copy_bound(p, referrer_limit, last);
+    d = log_rec.referrer;
+    while (p < bound && *p != '\0' && *p != '\n') *d++ = *p++;
+    *d = '\0';
+    if (*p != '\0' && *p != '\n') warn(con_trunc_referrer, start);
+    while (p < eol && *p != '\0') ++p;
+    if (p < eol) ++p;
+
+    // User agent, as logged with its quotes; a longer one is cut silently.
+    copy_field(log_rec.user_agent, agent_limit, p, last);
+    return record_good;
+}
+
+int parse_ftp(char* line, std::size_t len) {
+    const line_bounds b = bounds_of(line, len);
+    char* const eol = b.eol;
+    char* const last = b.last;
+    split_fields(line, eol);
+
+    char* p = line;
+    auto skip_field = [&] {
+        while (p < eol && *p != '\0') ++p;
+    };
+    auto skip_separators = [&] {
+        while (p < eol && *p == '\0') ++p;
+    };
+
+    // Weekday, month, day, time, year, transfer time: any number of
+    // separators between them.
+    skip_field();
+    skip_separators();
+    char* month = p;
+    skip_field();
+    skip_separators();
+    const int day = read_int(p);
+    skip_field();
+    skip_separators();
+    char* time_of_day = p;
+    skip_field();
+    skip_separators();
+    const int year = read_int(p);
+    skip_field();
+    skip_separators();
+    skip_field();  // transfer time; p now ends field 6
+
+    if (strnlen(time_of_day, 6) < 6 || time_of_day[2] != ':' || time_of_day[5] != ':') return record_bad;
+    if (year < 1990 || year > 2100 || day < 1 || day > 31) return record_bad;
+    std::snprintf(log_rec.date_text, date_limit + 1, "[%02d/%.*s/%4d:%.*s -0000]", day,
+                  field_length(month, last), month, year, field_length(time_of_day, last), time_of_day);
+
+    // Host: exactly one separator after the transfer time.
+    char* host = p < eol ? p + 1 : eol;
+    if (host < last && *host != '\0') {
+        copy_field(log_rec.host, host_limit, host, last);
+        p = host;
+        skip_field();
+    } else {
+        std::memcpy(log_rec.host, "NONE", 5);
+        if (settings.Debug) std::fputs("Warning: Blank hostname found!\n", stderr);
+    }
+
+    // File size.
+    skip_separators();
+    if (is_digit(*p)) log_rec.bytes = read_count(p);
+    skip_field();
+
+    // File name, then transfer type and action flag, to the direction.
+    skip_separators();
+    char* file = p;
+    skip_field();
+    skip_separators();
+    skip_field();
+    skip_separators();
+    skip_field();
+    skip_separators();
+    char* direction = p;
+    std::snprintf(log_rec.request, request_limit + 1, "\"%s %.*s\"", direction[0] == 'i' ? "POST" : "GET",
+                  field_length(file, last), file);
+
+    // Access mode and user name: one separator before each.
+    skip_field();
+    if (p < eol) ++p;
+    skip_field();
+    if (p < eol) ++p;
+    copy_field(log_rec.user, user_limit, p, last);
+
+    // Completion status: the last character before the line end.
+    log_rec.status = (last > line && last[-1] == 'i') ? 206 : 200;
+    return record_good;
+}
+
+int parse_squid(char* line, std::size_t len) {
+    const line_bounds b = bounds_of(line, len);
+    char* const eol = b.eol;
+    char* const last = b.last;
+    split_fields(line, eol);
+
+    char* p = line;
+    auto skip_field = [&] {
+        while (p < eol && *p != '\0') ++p;
+    };
+    auto skip_separators = [&] {
+        while (p < eol && *p == '\0') ++p;
+    };
+
+    // Time since 1970 (the fraction is ignored), then elapsed milliseconds.
+    local_date_text(read_long(p), log_rec.date_text);
+    skip_field();
+    skip_separators();
+    skip_field();
+    skip_separators();
+
+    // Client address.
+    char* start = p;
+    p = copy_field(log_rec.host, host_limit, p, last);
+    if (was_cut(p, last)) warn(con_trunc_hostname, start);
+    skip_field();
+    skip_separators();
+
+    // Result code and status ("TCP_MISS/200"); without a "/" the status is
+    // read from the next field, which is the byte count.
+    char* result = p;
+    skip_field();
+    skip_separators();
+    const char* slash = result;
+    while (slash < eol && *slash != '\0' && *slash != '/') ++slash;
+    log_rec.status = read_int(*slash == '/' ? slash + 1 : p);
+
+    // Bytes.
+    if (is_digit(*p)) log_rec.bytes = read_count(p);
+    skip_field();
+    skip_separators();
+
+    // Request: quote, method, blank, URL, quote. Method and URL together
+    // stay within 4093 characters, so the closing quote always fits.
+    char* out = log_rec.request;
+    char* const out_end = log_rec.request + request_limit - 1;
+    *out++ = '"';
+    char* method = p;
+    char* const bound = copy_bound(p, request_limit, last);
+    while (p < bound && *p != '\0' && out < out_end) *out++ = *p++;
+    if (was_cut(p, last)) warn(con_trunc_request, method);
+    skip_field();
+    skip_separators();
+    if (out < out_end) *out++ = ' ';
+
+    // URL, cut before its (TrimSquidURL + 2)-th "/" when trimming is on.
+    char* url = p;
+    const int trim = settings.TrimSquidURL;
+    const long slash_stop = trim > 0 ? static_cast<long>(trim) + 2 : 0;
+    long slashes = 0;
+    bool trimmed = false;
+    while (p < bound && *p != '\0' && out < out_end) {
+        if (*p == '/' && slash_stop > 0 && ++slashes == slash_stop) {
+            trimmed = true;
+            break;
+        }
+        *out++ = *p++;
+    }
+    if (!trimmed && was_cut(p, last)) warn(con_trunc_request, url);
+    *out++ = '"';
+    *out = '\0';
+    skip_field();
+
+    // User identity; a line that ends here is bad.
+    while (p < eol && (*p == '\0' || *p == ' ' || *p == '\t')) ++p;
+    if (p >= last) return record_bad;
+    char* const user_bound = copy_bound(p, user_limit, last);
+    char* d = log_rec.user;
+    while (p < user_bound && *p != '\0' && *p != ' ' && *p != '\t') *d++ = *p++;
+    *d = '\0';
+    while (d > log_rec.user && d[-1] == ' ') *--d = '\0';
+    return record_good;
+}
+
+int parse_w3c(char* line, std::size_t len) {
+    while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r')) line[--len] = '\0';
+    char* const eol = line + len;
+    split_fields(line, eol);
+    if (len == 0) return record_bad;
+
+    if (line[0] == '#') {
+        if (std::strcmp(line, "#Fields:") == 0) declare_w3c_columns(line + std::strlen(line), eol);
+        return record_bad;
+    }
+
+    // Walk the columns once, keeping the start of each understood one.
+    char* value[w3c_role_count] = {};
+    int count = 1;
+    const int role = w3c_columns.role_of[1];
+    if (role != w3c_other) value[role] = line;
+    for (char* p = line; p < eol; ++p) {
+        if (*p != '\0') continue;
+        ++count;
+        if (count <= w3c_max_columns) {
+            const int r = w3c_columns.role_of[count];
+            if (r != w3c_other) value[r] = p + 1;
+        }
+    }
+    if (count != w3c_columns.count) return record_bad;
+    char* stem = value[w3c_stem];
+    if (stem == nullptr) return record_bad;
+
+    for (char* c = stem; *c != '\0'; ++c)
+        if (*c == '+') *c = ' ';
+    // Without a cs-method column the method is unknown and reads "NONE", as
+    // for a logged "-"; record processing only uses the URL after the blank.
+    const char* method = value[w3c_method];
+    if (method == nullptr || method[0] == '-') method = "NONE";
+    const char* query = value[w3c_query];
+    if (query != nullptr && query[0] != '-')
+        std::snprintf(log_rec.request, request_limit + 1, "\"%s %s?%s\"", method, stem, query);
+    else
+        std::snprintf(log_rec.request, request_limit + 1, "\"%s %s\"", method, stem);
+
+    if (value[w3c_ip] != nullptr) copy_field(log_rec.host, host_limit, value[w3c_ip], eol);
+    if (value[w3c_status] != nullptr) log_rec.status = read_int(value[w3c_status]);
+    if (value[w3c_referrer] != nullptr) copy_field(log_rec.referrer, referrer_limit, value[w3c_referrer], eol);
+    if (value[w3c_bytes] != nullptr) log_rec.bytes = read_count(value[w3c_bytes]);
+    if (value[w3c_agent] != nullptr) {
+        copy_field(log_rec.user_agent, agent_limit, value[w3c_agent], eol);
+        for (char* c = log_rec.user_agent; *c != '\0'; ++c)
+            if (*c == '+') *c = ' ';
+    }
+    if (value[w3c_username] != nullptr) copy_field(log_rec.user, user_limit, value[w3c_username], eol);
+
+    // Date and time are UTC; a missing date is day 0 of January 1900, a
+    // missing time midnight. Absurd numbers are held to a range the time
+    // conversion can take.
+    int date[3] = {0, 1, 0};
+    int clock[3] = {0, 0, 0};
+    if (value[w3c_date] != nullptr && !read_triple(value[w3c_date], '-', date)) return record_bad;
+    if (value[w3c_time] != nullptr && !read_triple(value[w3c_time], ':', clock)) return record_bad;
+    struct tm utc = {};
+    utc.tm_year = clamp(date[0] > 1900 ? date[0] - 1900 : date[0], -1000000, 1000000);
+    utc.tm_mon = clamp(date[1], -1000000, 1000000) - 1;
+    utc.tm_mday = clamp(date[2], -1000000, 1000000);
+    utc.tm_hour = clamp(clock[0], -1000000, 1000000);
+    utc.tm_min = clamp(clock[1], -1000000, 1000000);
+    utc.tm_sec = clamp(clock[2], -1000000, 1000000);
+    local_date_text(static_cast<int64_t>(timegm(&utc)), log_rec.date_text);
+    return record_good;
+}
+
+void reset_w3c_columns() { std::memset(&w3c_columns, 0, sizeof w3c_columns); }
+
+int parse_record(char* line) {
+    std::memset(&log_rec, 0, sizeof log_rec);
+    std::size_t len = std::strlen(line);
+    // A carriage return before the newline belongs to the line end.
+    if (len >= 2 && line[len - 1] == '\n' && line[len - 2] == '\r') {
+        line[len - 2] = '\n';
+        line[--len] = '\0';
+    }
+    switch (settings.LogType) {
+        case log_ftp: return parse_ftp(line, len);
+        case log_squid: return parse_squid(line, len);
+        case log_w3c: return parse_w3c(line, len);
+        default: return parse_clf(line, len);
+    }
+}

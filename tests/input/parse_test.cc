@@ -1,0 +1,460 @@
+// Record parsers: field splitting, the common/combined, FTP transfer, proxy
+// and W3C parsers, their truncation warnings and bad-line answers. Expected
+// records are worked out by hand from the log line formats.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "input/parse.h"
+#include "run/settings.h"
+
+namespace {
+
+// What a parse must give; nullptr fields are not checked.
+struct expected_record {
+    const char* host;
+    const char* user;
+    const char* date_text;
+    const char* request;
+    int status;
+    uint64_t bytes;
+    const char* referrer;
+    const char* agent;
+};
+
+struct parse_case {
+    const char* name;
+    std::string line;
+    int code;
+    expected_record want;
+};
+
+class ParseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Proxy and W3C dates are shown in local time; the cases assume UTC.
+        setenv("TZ", "UTC", 1);
+        tzset();
+        reset_settings();
+        settings.Verbosity = 0;
+        reset_w3c_columns();
+    }
+    // Parses a copy of line (the parser cuts it up) in a 4096-byte buffer.
+    int parse(const std::string& line) {
+        std::memset(buffer_, 0, sizeof buffer_);
+        std::memcpy(buffer_, line.data(), line.size() < 4095 ? line.size() : 4095);
+        return parse_record(buffer_);
+    }
+    void check(const parse_case& c) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(parse(c.line), c.code);
+        if (c.code == record_bad) return;
+        const expected_record& w = c.want;
+        if (w.host) { EXPECT_STREQ(log_rec.host, w.host); }
+        if (w.user) { EXPECT_STREQ(log_rec.user, w.user); }
+        if (w.date_text) { EXPECT_STREQ(log_rec.date_text, w.date_text); }
+        if (w.request) { EXPECT_STREQ(log_rec.request, w.request); }
+        EXPECT_EQ(log_rec.status, w.status);
+        EXPECT_EQ(log_rec.bytes, w.bytes);
+        if (w.referrer) { EXPECT_STREQ(log_rec.referrer, w.referrer); }
+        if (w.agent) { EXPECT_STREQ(log_rec.user_agent, w.agent); }
+        EXPECT_STREQ(log_rec.search_words, "");
+    }
+    char buffer_[4096];
+};
+
+std::string fields(std::string line) {
+    // Shows the fields split_fields makes, joined by "|".
+    std::string copy = line;
+    split_fields(copy.data(), copy.data() + copy.size());
+    for (char& c : copy)
+        if (c == '\0') c = '|';
+    return copy;
+}
+
+TEST(SplitFields, KeepsQuotedBracketedAndParenthesisedTextTogether) {
+    const struct {
+        const char* in;
+        const char* out;
+    } rows[] = {
+        {"a  b", "a||b"},
+        {"a\tb c", "a|b|c"},
+        {"\"x y\" z", "\"x y\"|z"},
+        {"[1 2] (3 (4 5) 6) 7", "[1 2]|(3 (4 5) 6)|7"},
+        {"\"a \\\" b\" c", "\"a \\\" b\"|c"},
+        {") x ] y", ")|x|]|y"},
+        {"\"[ (\" a", "\"[ (\"|a"},
+        {"[a \"b] c\" d] e", "[a \"b] c\" d]|e"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(fields(r.in), r.out) << r.in;
+}
+
+// ------------------------------------------------------------ common/combined
+
+const std::string clf_head = "1.2.3.4 - bob [10/Oct/2013:13:55:36 -0700] ";
+const std::string combined = clf_head + "\"GET /a.html HTTP/1.0\" 200 512 \"-\" \"Mozilla/4.0 (compatible)\"";
+
+TEST_F(ParseTest, CommonAndCombinedLines) {
+    const char* date = "[10/Oct/2013:13:55:36 -0700]";
+    const parse_case cases[] = {
+        {"combined", combined + "\n", record_good,
+         {"1.2.3.4", "bob", date, "\"GET /a.html\"", 200, 512, "\"-\"", "\"Mozilla/4.0 (compatible)\""}},
+        {"cut after the byte count", clf_head + "\"GET /a.html HTTP/1.0\" 200 512\n", record_good,
+         {"1.2.3.4", "bob", date, "\"GET /a.html\"", 200, 512, "", ""}},
+        {"cut after the status", clf_head + "\"GET / HTTP/1.0\" 304\n", record_good,
+         {"1.2.3.4", "bob", date, "\"GET /\"", 304, 0, "", ""}},
+        {"byte count -", clf_head + "\"GET / HTTP/1.0\" 404 -\n", record_good,
+         {nullptr, nullptr, nullptr, "\"GET /\"", 404, 0, "", ""}},
+        {"user of two words", "1.2.3.4 - John Smith [10/Oct/2013:13:55:36 -0700] \"GET / HTTP/1.0\" 200 1\n",
+         record_good, {"1.2.3.4", "John Smith", date, "\"GET /\"", 200, 1, "", ""}},
+        {"URL containing HTTP", clf_head + "\"GET /docs/HTTPguide HTTP/1.0\" 200 5\n", record_good,
+         {nullptr, nullptr, nullptr, "\"GET /docs/HTTPguide\"", 200, 5, "", ""}},
+        {"protocol cut at the last HTTP/", clf_head + "\"GET /x HTTP/1.0 HTTP/1.1\" 200 5\n", record_good,
+         {nullptr, nullptr, nullptr, "\"GET /x HTTP/1.0\"", 200, 5, "", ""}},
+        {"no protocol", clf_head + "\"GET /HTTP/x\" 200 5\n", record_good,
+         {nullptr, nullptr, nullptr, "\"GET /HTTP/x\"", 200, 5, "", ""}},
+        {"ends after the referrer", clf_head + "\"GET / HTTP/1.0\" 200 5 \"http://r/\"\n", record_good,
+         {nullptr, nullptr, nullptr, "\"GET /\"", 200, 5, "\"http://r/\"", ""}},
+        {"escaped quote in the request", clf_head + "\"GET /a\\\" b HTTP/1.0\" 200 5\n", record_good,
+         {nullptr, nullptr, nullptr, "\"GET /a\\\" b\"", 200, 5, "", ""}},
+        {"carriage return before the newline", combined + "\r\n", record_good,
+         {"1.2.3.4", "bob", date, "\"GET /a.html\"", 200, 512, "\"-\"", "\"Mozilla/4.0 (compatible)\""}},
+        {"last line without a newline", combined, record_good,
+         {"1.2.3.4", "bob", date, "\"GET /a.html\"", 200, 512, "\"-\"", "\"Mozilla/4.0 (compatible)\""}},
+        {"NUL byte ends the line early", clf_head + "\"GET / HTTP/1.0\" 200 5" + std::string(1, '\0') + " \"r\" \"a\"\n",
+         record_good, {"1.2.3.4", "bob", date, "\"GET /\"", 200, 5, "", ""}},
+        {"status too large saturates", clf_head + "\"GET / HTTP/1.0\" 99999999999 18446744073709551616\n",
+         record_good, {nullptr, nullptr, nullptr, "\"GET /\"", 2147483647, UINT64_MAX, "", ""}},
+        {"date without [", "1.2.3.4 - - 10/Oct/2013:13:55:36 \"GET / HTTP/1.0\" 200 5\n", record_bad, {}},
+        {"date with - as fourth character", "1.2.3.4 - - [10-Oct-2013:13:55:36 -0700] \"GET /\" 200 5\n",
+         record_bad, {}},
+        {"request without a quote", clf_head + "GET /a.html 200 5\n", record_bad, {}},
+        {"line ends after the date", clf_head + "\n", record_bad, {}},
+        {"line ends after the request", clf_head + "\"GET / HTTP/1.0\"\n", record_bad, {}},
+        {"line ends after the identity", "1.2.3.4 -\n", record_bad, {}},
+        {"empty line", "\n", record_bad, {}},
+        {"format header", "format=%Ses->client.ip% - %Req->vars.auth-user%\n", record_bad, {}},
+        {"comment", "# a comment\n", record_bad, {}},
+        {"binary garbage", "\x01\xff[\x80\"\x7f\x02 \x03/\"\x04\n", record_bad, {}},
+    };
+    for (const parse_case& c : cases) check(c);
+}
+
+TEST_F(ParseTest, CommonFormatCutsOversizedFieldsWithOneWarningEach) {
+    settings.Verbosity = 1;
+    const std::string host(300, 'h');
+    const std::string user(70, 'u');
+    const std::string referrer = "\"" + std::string(1100, 'r') + "\"";
+    const std::string agent = "\"" + std::string(200, 'a') + "\"";
+    const struct {
+        const char* name;
+        std::string line;
+        const char* warning;
+    } rows[] = {
+        {"host", host + " - bob [10/Oct/2013:13:55:36 -0700] \"GET / HTTP/1.0\" 200 5\n",
+         "Warning: Truncating oversized hostname\n"},
+        {"user", "1.2.3.4 - " + user + " [10/Oct/2013:13:55:36 -0700] \"GET / HTTP/1.0\" 200 5\n",
+         "Warning: Truncating oversized username\n"},
+        {"date", "1.2.3.4 - - [10/Oct/2013:13:55:36 -0700 extra] \"GET / HTTP/1.0\" 200 5\n",
+         "Warning: Truncating oversized date field\n"},
+        {"referrer", clf_head + "\"GET / HTTP/1.0\" 200 5 " + referrer + " \"ua\"\n",
+         "Warning: Truncating oversized referrer field\n"},
+        {"agent, silently", clf_head + "\"GET / HTTP/1.0\" 200 5 \"-\" " + agent + "\n", ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        stream_capture err(2);
+        ASSERT_EQ(parse(r.line), record_good);
+        EXPECT_EQ(err.text(), r.warning);
+        EXPECT_EQ(log_rec.status, 200);
+        EXPECT_EQ(log_rec.bytes, 5u);
+    }
+    // The cut values, field by field.
+    settings.Verbosity = 0;
+    parse(rows[0].line);
+    EXPECT_EQ(std::string(log_rec.host), host.substr(0, 255));
+    EXPECT_STREQ(log_rec.user, "bob");
+    parse(rows[1].line);
+    EXPECT_EQ(std::string(log_rec.user), user.substr(0, 63));
+    EXPECT_STREQ(log_rec.date_text, "[10/Oct/2013:13:55:36 -0700]");
+    parse(rows[2].line);
+    EXPECT_STREQ(log_rec.date_text, "[10/Oct/2013:13:55:36 -0700 ");
+    EXPECT_STREQ(log_rec.request, "\"GET /\"");
+    parse(rows[3].line);
+    EXPECT_EQ(std::string(log_rec.referrer), referrer.substr(0, 1023));
+    EXPECT_STREQ(log_rec.user_agent, "\"ua\"");
+    parse(rows[4].line);
+    EXPECT_EQ(std::string(log_rec.user_agent), agent.substr(0, 127));
+}
+
+TEST_F(ParseTest, WarningsFollowVerbosityAndDebug) {
+    const std::string line = std::string(256, 'h') + " - - [10/Oct/2013:13:55:36 -0700] \"GET /\" 200 5\n";
+    {
+        stream_capture err(2);
+        parse(line);
+        EXPECT_EQ(err.text(), "");  // Verbosity 0
+    }
+    settings.Verbosity = 2;
+    settings.Debug = true;
+    stream_capture err(2);
+    parse(line);
+    EXPECT_EQ(err.text(), "Warning: Truncating oversized hostname: " + std::string(256, 'h') + "\n");
+}
+
+TEST_F(ParseTest, LongestLineKeepsEveryFieldInItsSlot) {
+    // 4095 characters, the request taking nearly all of them.
+    std::string line = clf_head + "\"GET /";
+    const std::string tail = " HTTP/1.0\" 200 5\n";
+    line += std::string(4095 - line.size() - tail.size(), 'x') + tail;
+    ASSERT_EQ(line.size(), 4095u);
+    ASSERT_EQ(parse(line), record_good);
+    EXPECT_EQ(std::strlen(log_rec.request), 4095 - clf_head.size() - tail.size() + 1);
+    EXPECT_EQ(log_rec.bytes, 5u);
+}
+
+// ------------------------------------------------------------------ FTP
+
+const std::string ftp_line = "Mon Oct  1 12:34:56 2013 3 ftp.example.org 1024 /pub/a.txt b _ o r anonymous ftp 0 * c\n";
+
+std::string with(std::string line, const std::string& from, const std::string& to) {
+    return line.replace(line.find(from), from.size(), to);
+}
+
+TEST_F(ParseTest, FtpTransferLines) {
+    settings.LogType = log_ftp;
+    const char* date = "[01/Oct/2013:12:34:56 -0000]";
+    const parse_case cases[] = {
+        {"outgoing, complete", ftp_line, record_good,
+         {"ftp.example.org", "anonymous", date, "\"GET /pub/a.txt\"", 200, 1024, "", ""}},
+        {"incoming", with(ftp_line, " o r ", " i r "), record_good,
+         {"ftp.example.org", "anonymous", date, "\"POST /pub/a.txt\"", 200, 1024, "", ""}},
+        {"incomplete", with(ftp_line, "* c\n", "* i\n"), record_good,
+         {"ftp.example.org", "anonymous", date, "\"GET /pub/a.txt\"", 206, 1024, "", ""}},
+        {"incomplete with CRLF", with(ftp_line, "* c\n", "* i\r\n"), record_good,
+         {"ftp.example.org", "anonymous", date, "\"GET /pub/a.txt\"", 206, 1024, "", ""}},
+        {"tabs and runs of blanks", "Mon\tOct 1  12:34:56\t2013   3 h 7  /f  b  _  o r u ftp 0 * c\n", record_good,
+         {"h", "u", date, "\"GET /f\"", 200, 7, "", ""}},
+        {"blank host", with(ftp_line, " 3 ftp.example.org ", " 3  "), record_good,
+         {"NONE", "anonymous", date, "\"GET /pub/a.txt\"", 200, 1024, "", ""}},
+        {"short line", "Mon Oct  1 12:34:56 2013 3\n", record_good,
+         {"NONE", "", date, "\"GET \"", 200, 0, "", ""}},
+        {"non-numeric size", with(ftp_line, " 1024 ", " big "), record_good,
+         {"ftp.example.org", "anonymous", date, "\"GET /pub/a.txt\"", 200, 0, "", ""}},
+        {"year 1990", with(ftp_line, "2013", "1990"), record_good,
+         {nullptr, nullptr, "[01/Oct/1990:12:34:56 -0000]", nullptr, 200, 1024, "", ""}},
+        {"year 2100, day 31", with(with(ftp_line, "2013", "2100"), "  1 ", " 31 "), record_good,
+         {nullptr, nullptr, "[31/Oct/2100:12:34:56 -0000]", nullptr, 200, 1024, "", ""}},
+        {"year 1989", with(ftp_line, "2013", "1989"), record_bad, {}},
+        {"year 2101", with(ftp_line, "2013", "2101"), record_bad, {}},
+        {"day 0", with(ftp_line, "  1 ", "  0 "), record_bad, {}},
+        {"day 32", with(ftp_line, "  1 ", " 32 "), record_bad, {}},
+        {"time with dots", with(ftp_line, "12:34:56", "12.34.56"), record_bad, {}},
+        {"time too short", with(ftp_line, "12:34:56", "12:34"), record_bad, {}},
+        {"header line", "xferlog transfer log\n", record_bad, {}},
+        {"empty line", "\n", record_bad, {}},
+    };
+    for (const parse_case& c : cases) check(c);
+}
+
+TEST_F(ParseTest, FtpBlankHostWarnsOnlyWithDebug) {
+    settings.LogType = log_ftp;
+    const std::string line = with(ftp_line, " 3 ftp.example.org ", " 3  ");
+    {
+        stream_capture err(2);
+        parse(line);
+        EXPECT_EQ(err.text(), "");
+    }
+    settings.Debug = true;
+    stream_capture err(2);
+    parse(line);
+    EXPECT_EQ(err.text(), "Warning: Blank hostname found!\n");
+}
+
+// ---------------------------------------------------------------- proxy
+
+// 1381234567 is 2013-10-08 12:16:07 UTC: 15986 days (2013-01-01 is day
+// 15706, plus 273 days to October 1st, plus 7) and 44167 seconds.
+const std::string squid_line =
+    "1381234567.123    410 10.1.2.3 TCP_MISS/200 1234 GET http://h/a/b.html - DIRECT/10.0.0.1 text/html\n";
+
+TEST_F(ParseTest, ProxyLines) {
+    settings.LogType = log_squid;
+    const char* date = "[08/Oct/2013:12:16:07 -0000]";
+    const parse_case cases[] = {
+        {"whole line", squid_line, record_good,
+         {"10.1.2.3", "-", date, "\"GET http://h/a/b.html\"", 200, 1234, "", ""}},
+        {"result without /", with(squid_line, "TCP_MISS/200", "TCP_MISS"), record_good,
+         {"10.1.2.3", "-", date, "\"GET http://h/a/b.html\"", 1234, 1234, "", ""}},
+        {"time beyond 32 bits", with(squid_line, "1381234567.123", "4102444800.5"), record_good,
+         {"10.1.2.3", "-", "[01/Jan/2100:00:00:00 -0000]", nullptr, 200, 1234, "", ""}},
+        {"user name", with(squid_line, " - DIRECT", " alice DIRECT"), record_good,
+         {"10.1.2.3", "alice", date, nullptr, 200, 1234, "", ""}},
+        {"ends with the user", "1381234567 1 10.1.2.3 TCP_HIT/304 0 GET http://h/ bob\n", record_good,
+         {"10.1.2.3", "bob", date, "\"GET http://h/\"", 304, 0, "", ""}},
+        {"CRLF", with(squid_line, "text/html\n", "text/html\r\n"), record_good,
+         {"10.1.2.3", "-", date, "\"GET http://h/a/b.html\"", 200, 1234, "", ""}},
+        {"cut after the URL", "1381234567.123 410 10.1.2.3 TCP_MISS/200 1234 GET http://h/a/b.html\n",
+         record_bad, {}},
+        {"cut after the URL and a blank", "1381234567.123 410 10.1.2.3 TCP_MISS/200 1234 GET http://h/a \n",
+         record_bad, {}},
+        {"short line", "1381234567.123 410\n", record_bad, {}},
+        {"empty line", "\n", record_bad, {}},
+    };
+    for (const parse_case& c : cases) check(c);
+}
+
+TEST_F(ParseTest, ProxyUrlTrimming) {
+    settings.LogType = log_squid;
+    settings.Verbosity = 1;
+    const struct {
+        int trim;
+        const char* url;
+        const char* request;
+    } rows[] = {
+        {0, "http://h/a/b.html", "\"GET http://h/a/b.html\""},
+        {1, "http://h/a/b.html", "\"GET http://h\""},
+        {2, "http://h/a/b.html", "\"GET http://h/a\""},
+        {3, "http://h/a/b.html", "\"GET http://h/a/b.html\""},
+        {3, "http://h/a", "\"GET http://h/a\""},
+        {1, "h", "\"GET h\""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.trim) + " " + r.url);
+        settings.TrimSquidURL = r.trim;
+        stream_capture err(2);
+        ASSERT_EQ(parse(with(squid_line, "http://h/a/b.html", r.url)), record_good);
+        EXPECT_EQ(err.text(), "");
+        EXPECT_STREQ(log_rec.request, r.request);
+        EXPECT_STREQ(log_rec.user, "-");
+    }
+}
+
+TEST_F(ParseTest, ProxyLongestRequestKeepsItsClosingQuote) {
+    settings.LogType = log_squid;
+    settings.Verbosity = 1;
+    const std::string head = "1381234567 1 10.1.2.3 TCP_MISS/200 1 ";
+    std::string line = head + std::string(2000, 'M') + " ";
+    line += std::string(4095 - line.size() - 3, 'u') + " -\n";
+    ASSERT_EQ(line.size(), 4095u);
+    stream_capture err(2);
+    ASSERT_EQ(parse(line), record_good);
+    EXPECT_EQ(err.text(), "");
+    const std::size_t n = std::strlen(log_rec.request);
+    EXPECT_EQ(n, 2000 + (4095 - head.size() - 2001 - 3) + 3);
+    EXPECT_LE(n, 4095u);
+    EXPECT_EQ(log_rec.request[n - 1], '"');
+}
+
+// ------------------------------------------------------------------ W3C
+
+const std::string w3c_fields =
+    "#Fields: date time c-ip cs-method cs-uri-stem cs-uri-query sc-status sc-bytes cs(User-Agent)\n";
+const std::string w3c_data = "2013-10-01 12:00:00 10.1.2.3 GET /a.asp x=1 200 512 Mozilla/4.0+(compatible)\n";
+
+TEST_F(ParseTest, W3cDirectiveAndDataLines) {
+    settings.LogType = log_w3c;
+    EXPECT_EQ(parse(w3c_data), record_bad) << "data before any directive";
+    EXPECT_EQ(parse(w3c_fields), record_bad) << "a directive is not a record";
+    const char* date = "[01/Oct/2013:12:00:00 -0000]";
+    const parse_case cases[] = {
+        {"with query", w3c_data, record_good,
+         {"10.1.2.3", "", date, "\"GET /a.asp?x=1\"", 200, 512, "", "Mozilla/4.0 (compatible)"}},
+        {"query -", with(w3c_data, " x=1 ", " - "), record_good,
+         {"10.1.2.3", "", date, "\"GET /a.asp\"", 200, 512, "", nullptr}},
+        {"CRLF", with(w3c_data, "\n", "\r\n"), record_good,
+         {"10.1.2.3", "", date, "\"GET /a.asp?x=1\"", 200, 512, "", "Mozilla/4.0 (compatible)"}},
+        {"method -, bytes -, blank in the stem", with(with(w3c_data, "GET /a.asp", "- /a+b.asp"), " 512 ", " - "),
+         record_good, {nullptr, nullptr, nullptr, "\"NONE /a b.asp?x=1\"", 200, 0, "", nullptr}},
+        {"date past midnight", with(w3c_data, "2013-10-01 12:00:00", "2013-12-31 24:00:01"), record_good,
+         {nullptr, nullptr, "[01/Jan/2014:00:00:01 -0000]", nullptr, 200, 512, "", nullptr}},
+        {"two-digit year from 1900", with(w3c_data, "2013-10-01", "99-10-01"), record_good,
+         {nullptr, nullptr, "[01/Oct/1999:12:00:00 -0000]", nullptr, 200, 512, "", nullptr}},
+        {"one column more", with(w3c_data, " 512 ", " 512 7 "), record_bad, {}},
+        {"one column less", with(w3c_data, " x=1 ", " "), record_bad, {}},
+        {"two blanks make a column", with(w3c_data, " x=1 ", " x=1  "), record_bad, {}},
+        {"date with one -", with(w3c_data, "2013-10-01", "2013-10"), record_bad, {}},
+        {"time with one :", with(w3c_data, "12:00:00", "12:00"), record_bad, {}},
+        {"other directive", "#Version: 1.0\n", record_bad, {}},
+        {"empty line", "\r\n", record_bad, {}},
+    };
+    for (const parse_case& c : cases) check(c);
+}
+
+TEST_F(ParseTest, W3cColumnsRedeclaredByEachDirective) {
+    settings.LogType = log_w3c;
+    parse(w3c_fields);
+    ASSERT_EQ(parse(w3c_data), record_good);
+
+    // The new table replaces the old one: the nine-column line no longer fits.
+    EXPECT_EQ(parse("#Fields: c-ip cs-uri-stem cs(Referer) cs-username\n"), record_bad);
+    EXPECT_EQ(parse(w3c_data), record_bad);
+    // No date or time column: day 0 of January 1900 at midnight; no method
+    // column: the method reads NONE.
+    check({"second table", "10.9.9.9 /b.html http://r/ carol\n", record_good,
+           {"10.9.9.9", "carol", "[31/Dec/1899:00:00:00 -0000]", "\"NONE /b.html\"", 0, 0, "http://r/", ""}});
+
+    // A name given twice keeps its later column.
+    parse("#Fields: cs-uri-stem cs-uri-stem\n");
+    check({"repeated name", "/first /second\n", record_good,
+           {"", "", nullptr, "\"NONE /second\"", 0, 0, "", ""}});
+
+    // Without a stem column every line is bad; so with a directive naming nothing.
+    parse("#Fields: c-ip\n");
+    EXPECT_EQ(parse("10.1.2.3\n"), record_bad);
+    parse("#Fields:\n");
+    EXPECT_EQ(parse("x\n"), record_bad);
+
+    // Only "#Fields:" itself declares columns.
+    parse("#Fields: cs-uri-stem\n");
+    EXPECT_EQ(parse("#Fieldsdate time\n"), record_bad);
+    EXPECT_EQ(parse("#Fields:x date time\n"), record_bad);
+    check({"table kept", "/kept\n", record_good, {"", "", nullptr, "\"NONE /kept\"", 0, 0, "", ""}});
+}
+
+// ------------------------------------------------- every type, hostile lines
+
+TEST_F(ParseTest, HostileLinesNeverReadOutsideTheLine) {
+    const std::string lines[] = {
+        std::string(4095, '"'),
+        std::string(4095, '['),
+        std::string(4094, ' ') + "\n",
+        "#Fields: " + std::string(4086, ' '),
+        std::string("\x00\n", 2),
+        "[" + std::string(4000, 'x'),
+        "\"GET HTTP/",
+    };
+    std::vector<std::string> noise(std::begin(lines), std::end(lines));
+    uint32_t seed = 12345;
+    // Lines of random bytes drawn mostly from the characters the parsers
+    // look at, so that quotes, brackets and separators meet in every order;
+    // no newline inside, as the reader never hands one out mid-line.
+    const char alphabet[] = " \t\"[]()\\/:-+#i0123456789\rxHTTP/\x80\xff";
+    for (int i = 0; i < 300; ++i) {
+        std::string line;
+        const int n = 1 + i * 13 % 400;
+        for (int j = 0; j < n; ++j) {
+            seed = seed * 1103515245u + 12345u;
+            line += alphabet[(seed >> 16) % (sizeof alphabet - 1)];
+        }
+        noise.push_back(line + "\n");
+    }
+    for (log_type type : {log_clf, log_ftp, log_squid, log_w3c}) {
+        settings.LogType = type;
+        parse("#Fields: date time c-ip cs-uri-stem cs(User-Agent)\n");
+        for (std::size_t i = 0; i < noise.size(); ++i) {
+            const int code = parse(noise[i]);
+            EXPECT_TRUE(code == record_good || code == record_bad);
+            for (const char* slot : {log_rec.host, log_rec.date_text, log_rec.request, log_rec.referrer,
+                                     log_rec.user_agent, log_rec.user})
+                EXPECT_EQ(std::strchr(slot, '\n'), nullptr) << "type " << type << " line " << i;
+            EXPECT_LE(std::strlen(log_rec.request), 4095u);
+        }
+    }
+}
+
+}  // namespace
