@@ -1,4 +1,561 @@
-// Placeholder until the run driver lands.
+// Run driver: start-up, the main loop with the month cycle, and the end of a
+// run. See run/driver.h.
 #include "run/driver.h"
 
-int run_corvalist(int, char**) { return 0; }
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "input/log_reader.h"
+#include "input/log_rec.h"
+#include "input/parse.h"
+#include "lang/lang.h"
+#include "persist/history.h"
+#include "persist/state.h"
+#include "report/countries.h"
+#include "report/index_page.h"
+#include "report/month_report.h"
+#include "resolve/dns.h"
+#include "resolve/geo.h"
+#include "run/config.h"
+#include "run/month.h"
+#include "run/settings.h"
+#include "stats/lists.h"
+#include "stats/process.h"
+#include "stats/tables.h"
+#include "stats/text.h"
+
+
+namespace {
+
+constexpr const char* program_version = "2.23";
+constexpr const char* program_edition = "08";
+
+// The line as read, and the copy kept for messages after the parser has cut
+// the original into fields.
+char line_buffer[line_buffer_size];
+char line_copy[line_buffer_size];
+
+utsname machine;  // filled once for the version line and the default HostName
+bool machine_known = false;
+
+// Case mapping of bytes by the locale, taken once: the host and the month
+// letters of every record are lowered through it. Filled for the "C" locale
+// before main and again after the locale is set from the environment.
+unsigned char lower_map[256];
+
+void build_lower_map() {
+    for (int c = 0; c < 256; ++c) lower_map[c] = static_cast<unsigned char>(std::tolower(c));
+}
+
+const bool lower_map_ready = (build_lower_map(), true);
+
+inline char lower(char c) { return static_cast<char>(lower_map[static_cast<unsigned char>(c)]); }
+
+constexpr char month_names[12][4] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                     "jul", "aug", "sep", "oct", "nov", "dec"};
+
+// Number at offset off of text (len characters), read like a decimal number
+// where it starts: leading blanks, an optional sign, then digits. Nothing
+// there reads as 0. The value saturates at a billion, which keeps every later
+// sum inside 64 bits while still failing or passing the checks as the full
+// number would.
+int read_number(const char* text, std::size_t len, std::size_t off) {
+    std::size_t i = off;
+    while (i < len && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < len && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    int value = 0;
+    for (; i < len && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value < 1000000000) value = value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+void print_bad_line_tail() {
+    if (settings.Debug)
+        std::fprintf(stderr, ":\n%s\n", line_copy);
+    else
+        std::fputc('\n', stderr);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- date check
+
+int check_date(const char* date_text, record_time* when) {
+    const std::size_t len = strnlen(date_text, date_limit + 1);
+    if (len < 7) return driver_bad_date;
+    const char letters[3] = {lower(date_text[4]), lower(date_text[5]), lower(date_text[6])};
+    int month = 0;
+    for (int m = 0; m < 12; ++m) {
+        if (std::memcmp(letters, month_names[m], 3) == 0) {
+            month = m + 1;
+            break;
+        }
+    }
+    if (month == 0) return driver_bad_date;
+
+    const int day = read_number(date_text, len, 1);
+    const int year = read_number(date_text, len, 8);
+    int hour = read_number(date_text, len, 13);
+    const int minute = read_number(date_text, len, 16);
+    const int second = read_number(date_text, len, 19);
+    if (hour >= 24) hour = 0;
+    // Days outside 1..31 and negative times would index outside the daily and
+    // hourly arrays; they are bad dates like any other unreadable field.
+    if (day < 1 || day > 31 || hour < 0 || minute < 0 || second < 0) return driver_bad_date;
+    if (minute >= 60 || second >= 61 || year < 1990) return driver_bad_date;
+
+    when->year = year;
+    when->month = month;
+    when->day = day;
+    when->hour = hour;
+    when->minute = minute;
+    when->second = second;
+    when->timestamp = static_cast<uint64_t>((day_number(year, month, day) - 719534) * 86400 +
+                                            hour * 3600 + minute * 60 + second);
+    return driver_ok;
+}
+
+// ------------------------------------------------------------ sequence check
+
+int check_sequence(record_time* when) {
+    month_totals_rec& m = month_totals;
+    run_state.prev_timestamp = m.last_timestamp;
+    run_state.record_timestamp = when->timestamp;
+
+    if (run_state.resume_check) {
+        if (when->timestamp <= m.last_timestamp) return driver_skipped;
+        run_state.resume_check = false;
+        if (when->month != m.month || when->year != m.year) {
+            // The restored month was reported by the run that saved it.
+            reset_month();
+            m.year = when->year;
+            m.month = when->month;
+            m.day = when->day;
+            m.hour = when->hour;
+            m.minute = when->minute;
+            m.second = when->second;
+            m.last_timestamp = when->timestamp;
+            m.first_day = m.last_day = when->day;
+        }
+    }
+
+    const uint64_t slot = when->timestamp / 3600;
+    const uint64_t current_slot = m.last_timestamp / 3600;
+    if (slot >= current_slot) {
+        m.last_timestamp = when->timestamp;
+        return driver_ok;
+    }
+    // More than one hour slot behind: skipped unless folding is asked for, so
+    // that a late write cannot reopen a closed hour.
+    if (!settings.FoldSeqErr && slot + 1 < current_slot) return driver_skipped;
+    when->year = m.year;
+    when->month = m.month;
+    when->day = m.day;
+    when->hour = m.hour;
+    when->minute = m.minute;
+    when->second = m.second;
+    when->timestamp = m.last_timestamp;
+    run_state.record_timestamp = m.last_timestamp;
+    return driver_folded;
+}
+
+// --------------------------------------------------------------- month cycle
+
+void finish_closed_month() {
+    update_history();
+    write_month_report();
+}
+
+void (*month_close_action)() = finish_closed_month;
+
+namespace {
+
+// Moves the current day's site count and visits into the daily arrays.
+void close_day_counters() {
+    month_totals_rec& m = month_totals;
+    if (m.day >= 1 && m.day <= 31) {
+        m.daily_sites[m.day - 1] = m.cur_day_sites;
+        m.daily_visits[m.day - 1] = sum_visits(&daily_site_table);
+    }
+}
+
+}  // namespace
+
+void advance_month_cycle(const record_time& when) {
+    month_totals_rec& m = month_totals;
+    if (m.month == 0) {
+        m.year = when.year;
+        m.month = when.month;
+        m.day = when.day;
+        m.hour = when.hour;
+        m.minute = when.minute;
+        m.second = when.second;
+        m.first_day = when.day;
+    }
+    const bool month_differs = when.month != m.month || when.year != m.year;
+    // Only a record of the open month may raise its last day: a record that
+    // starts the next month must not stretch the finished one.
+    if (!month_differs && when.day > m.last_day) m.last_day = when.day;
+    m.second = when.second;
+    m.minute = when.minute;
+
+    if (when.hour != m.hour || month_differs) {
+        if (m.cur_hour_hits > m.max_hourly_hits) m.max_hourly_hits = m.cur_hour_hits;
+        m.cur_hour_hits = 0;
+        m.hour = when.hour;
+    }
+    if (when.day != m.day || month_differs) {
+        close_day_counters();
+        m.cur_day_sites = 0;
+        clear_table(&daily_site_table);
+        m.day = when.day;
+    }
+    if (month_differs) {
+        m.total_visits = sum_visits(&site_table);
+        close_visits(run_state.prev_timestamp);
+        month_close_action();
+        reset_month();
+        m.month = when.month;
+        m.year = when.year;
+        m.first_day = m.last_day = when.day;
+    }
+}
+
+// ------------------------------------------------------------- one log line
+
+namespace {
+
+// A rejected line: a first-line "format=" header and comment or empty lines
+// are ignored, anything else is bad.
+int reject_line() {
+    run_state_rec& r = run_state;
+    if (r.records_read == 1 && std::strncmp(line_copy, "format=", 7) == 0) {
+        if (settings.Verbosity == 2) std::printf("%s\n", con_netscape_header);
+        r.records_ignored += 1;
+        return line_ignored;
+    }
+    if (line_copy[0] == '#' || line_copy[0] == '\n' || line_copy[0] == '\0') {
+        r.records_ignored += 1;
+        return line_ignored;
+    }
+    r.records_bad += 1;
+    if (settings.Verbosity != 0) {
+        std::fprintf(stderr, "%s (%llu)", con_bad_record,
+                     static_cast<unsigned long long>(r.records_read));
+        print_bad_line_tail();
+    }
+    return line_bad;
+}
+
+void lower_case_record() {
+    for (int i = 4; i < 7 && log_rec.date_text[i] != '\0'; ++i)
+        log_rec.date_text[i] = lower(log_rec.date_text[i]);
+    for (char* p = log_rec.host; *p != '\0'; ++p) *p = lower(*p);
+}
+
+}  // namespace
+
+int process_line(char* line, std::size_t len) {
+    run_state_rec& r = run_state;
+    if (len >= line_buffer_size) len = line_buffer_size - 1;
+    std::memcpy(line_copy, line, len);
+    line_copy[len] = '\0';
+
+    if (parse_record(line) != record_good) return reject_line();
+
+    lower_case_record();
+
+    record_time when;
+    if (check_date(log_rec.date_text, &when) != driver_ok) {
+        r.records_bad += 1;
+        if (settings.Verbosity != 0) {
+            std::fprintf(stderr, "%s: %s [%llu]", con_bad_date, log_rec.date_text,
+                         static_cast<unsigned long long>(r.records_read));
+            print_bad_line_tail();
+        }
+        return line_bad;
+    }
+
+    if (check_sequence(&when) == driver_skipped) {
+        r.records_ignored += 1;
+        r.any_valid_record = true;
+        return line_ignored;
+    }
+
+    normalise_record();
+    advance_month_cycle(when);
+    r.any_valid_record = true;
+    if (count_record() != record_counted) {
+        r.records_ignored += 1;
+        return line_ignored;
+    }
+    return line_counted;
+}
+
+// ------------------------------------------------------------- start-up
+
+void complete_settings() {
+    settings_rec& s = settings;
+    if (s.DefaultIndex) append_nlist("index.", &s.IndexAlias);
+    if (s.PageType == nullptr) {
+        if (s.LogType == log_ftp) {
+            append_nlist("txt", &s.PageType);
+        } else {
+            append_nlist("htm*", &s.PageType);
+            append_nlist("cgi", &s.PageType);
+            if (list_match(s.PageType, s.HTMLExtension) == nullptr)
+                append_nlist(s.HTMLExtension, &s.PageType);
+        }
+    }
+    if (s.TopCountries > static_cast<int>(country_rows)) s.TopCountries = country_rows;
+    if (s.GraphLines >= 21) s.GraphLines = 20;
+    if (s.GraphMonths < 12) s.GraphMonths = 12;
+    if (s.GraphMonths > 72) s.GraphMonths = 72;
+    if (s.IndexMonths < 12) s.IndexMonths = 12;
+    if (s.IndexMonths > 120) s.IndexMonths = 120;
+    if (s.LogType == log_ftp) {
+        s.TopEntry = s.TopExit = s.TopSearch = 0;
+    } else if (s.SearchEngine == nullptr) {
+        add_default_search_engines();
+    }
+    const int url_rows = s.TopURLs > s.TopKURLs ? s.TopURLs : s.TopKURLs;
+    if (s.TopEntry > url_rows) s.TopEntry = url_rows;
+    if (s.TopExit > url_rows) s.TopExit = url_rows;
+}
+
+void format_timing_line(char* buf, std::size_t size, uint64_t records_read,
+                        uint64_t records_ignored, uint64_t records_bad, double elapsed) {
+    if (size == 0) return;
+    buf[0] = '\0';
+    std::size_t used = 0;
+    auto add = [&](int n) {
+        if (n > 0) used += static_cast<std::size_t>(n);
+        if (used >= size) used = size - 1;
+    };
+    using ull = unsigned long long;
+    add(std::snprintf(buf + used, size - used, "%llu %s ", static_cast<ull>(records_read),
+                      word_records));
+    if (records_ignored != 0) {
+        add(std::snprintf(buf + used, size - used, "(%llu %s", static_cast<ull>(records_ignored),
+                          word_ignored));
+        if (records_bad != 0)
+            add(std::snprintf(buf + used, size - used, ", %llu %s) ", static_cast<ull>(records_bad),
+                              word_bad));
+        else
+            add(std::snprintf(buf + used, size - used, ") "));
+    } else if (records_bad != 0) {
+        add(std::snprintf(buf + used, size - used, "(%llu %s) ", static_cast<ull>(records_bad),
+                          word_bad));
+    }
+    // The clock difference is kept in single precision, as shown.
+    float seconds = static_cast<float>(elapsed);
+    if (seconds == 0) seconds = 1;
+    add(std::snprintf(buf + used, size - used, "%s %.0f %s", word_in, static_cast<double>(seconds),
+                      word_seconds));
+    const double rate = static_cast<double>(records_read) / static_cast<double>(seconds);
+    if (rate >= 1) {
+        const int shown = rate >= 2147483647.0 ? 2147483647 : static_cast<int>(rate);
+        add(std::snprintf(buf + used, size - used, ", %d/sec\n", shown));
+    } else {
+        add(std::snprintf(buf + used, size - used, "\n"));
+    }
+}
+
+namespace {
+
+// Reads "uk-corvalist.conf" from the current directory, else from
+// /usr/local/etc; at most one of the two.
+void read_default_config() {
+    static const char local_name[] = "uk-corvalist.conf";
+    char path[256];
+    std::snprintf(path, sizeof path, "%s/uk-corvalist.conf", "/usr/local/etc");
+    if (access(local_name, F_OK) == 0)
+        read_config(local_name);
+    else if (access(path, F_OK) == 0)
+        read_config(path);
+}
+
+// The main pass over the log.
+void read_all_lines() {
+    run_state_rec& r = run_state;
+    for (;;) {
+        std::size_t n = 0;
+        const int code = read_log_line(line_buffer, &n);
+        if (code == log_end) break;
+        r.records_read += 1;
+        if (code == log_oversized) {
+            r.records_bad += 1;
+            if (skip_oversized_line(line_buffer, true) == log_end) break;
+            continue;
+        }
+        process_line(line_buffer, n);
+    }
+}
+
+// The window is set up once any month has been read or added.
+bool history_has_months() { return history[history_months - 1].year != 0; }
+
+void write_index_when_history() {
+    if (history_has_months()) write_summary_index();
+}
+
+void close_lookups() {
+    if (dns_cache_is_open()) close_dns_cache();
+    close_geo_database();
+}
+
+int end_of_run(std::time_t start_time) {
+    run_state_rec& r = run_state;
+    month_totals_rec& m = month_totals;
+    close_log();
+    if (!r.any_valid_record) {
+        if (settings.Verbosity != 0) std::printf("%s\n", con_no_valid_records);
+        write_index_when_history();
+        close_lookups();
+        return 1;
+    }
+
+    close_day_counters();
+    m.total_visits = sum_visits(&site_table);
+    if (m.cur_hour_hits > m.max_hourly_hits) m.max_hourly_hits = m.cur_hour_hits;
+
+    if (r.records_read > r.records_ignored + r.records_bad) {
+        if (settings.Incremental && save_state() != state_ok) {
+            if (settings.Verbosity != 0) std::fprintf(stderr, "%s\n", con_state_save_error);
+            unlink(settings.IncrementalName);
+        }
+        // After the save, so that the saved state still holds the open visits.
+        close_visits(r.record_timestamp);
+        update_history();
+        write_month_report();
+        write_history();
+    }
+    write_index_when_history();
+
+    if (settings.TimeMe || settings.Verbosity == 2) {
+        const std::time_t end_time = std::time(nullptr);
+        char text[256];
+        format_timing_line(text, sizeof text, r.records_read, r.records_ignored, r.records_bad,
+                           std::difftime(end_time, start_time));
+        std::fputs(text, stdout);
+    }
+    close_lookups();
+    return 0;
+}
+
+}  // namespace
+
+int run_corvalist(int argc, char** argv) {
+    settings_rec& s = settings;
+    std::setlocale(LC_CTYPE, "");
+    build_lower_map();
+
+    read_default_config();
+    const int first_argument = process_options(argc, argv);
+    if (first_argument < argc) s.LogFile = argv[first_argument];
+    // A name beginning with "-" is standard input; open_log sets
+    // LogCompression from the name's ending.
+    if (s.LogFile != nullptr && s.LogFile[0] == '-') s.LogFile = nullptr;
+
+    clear_month_counters();
+    clear_history();
+    complete_settings();
+    free_all_tables();
+
+    machine_known = uname(&machine) == 0;
+    if (s.Verbosity == 2)
+        std::printf("Corvalist V%s-%s (%s %s %s) %s\n", program_version, program_edition,
+                    machine_known ? machine.sysname : "", machine_known ? machine.release : "",
+                    machine_known ? machine.machine : "", lang_name);
+
+    if (s.CacheTTL <= 0) s.CacheTTL = 1;
+    if (s.CacheTTL > 100) s.CacheTTL = 100;
+
+    // The three failure codes of open_log are the exit statuses (1, 2, 9);
+    // it prints their messages and the "Using logfile" line itself.
+    const int opened = open_log(s.LogFile);
+    if (opened != log_ok) return opened;
+
+    if (s.OutputDir != nullptr && chdir(s.OutputDir) != 0) {
+        std::fprintf(stderr, "%s %s\n", con_chdir_error, s.OutputDir);
+        return 1;
+    }
+
+    const bool lookup_only = argv[0] != nullptr && std::strstr(argv[0], "corvalookup") != nullptr;
+    if (lookup_only) {
+        if (s.DNSChildren == 0) s.DNSChildren = 5;
+        if (s.DNSCache == nullptr) {
+            std::fprintf(stderr, "%s\n", con_no_dns_cache);
+            return 1;
+        }
+    }
+    if (s.DNSCache != nullptr && s.DNSChildren != 0) {
+        if (s.DNSChildren > 100) s.DNSChildren = 100;
+        if (s.Verbosity == 2) std::printf("%s (%d): ", con_dns_lookup, s.DNSChildren);
+        std::fflush(stdout);
+        resolve_log_addresses();
+        if (rewind_log() != log_ok) return 0;
+    }
+    if (lookup_only) return 0;
+
+    if (s.DNSCache != nullptr) {
+        if (open_dns_cache() == 0)
+            s.DNSCache = nullptr;
+        else if (s.Verbosity == 2)
+            std::printf("%s %s\n", con_using_dns_cache, s.DNSCache);
+    }
+    if (s.GeoDB) {
+        if (open_geo_database(s.GeoDBDatabase) == nullptr) {
+            if (s.Verbosity != 0) {
+                std::printf("%s: %s\n", con_geodb_open_error,
+                            s.GeoDBDatabase != nullptr ? s.GeoDBDatabase : con_default);
+                std::printf("GeoDB %s\n", con_lookups_disabled);
+            }
+            s.GeoDB = false;
+        } else if (s.Verbosity == 2) {
+            char version[geo_version_size];
+            std::printf("%s %s\n", con_using, geo_database_version(version));
+        }
+    }
+
+    if (s.Verbosity == 2)
+        std::printf("%s %s\n", con_creating_output, s.OutputDir != nullptr ? s.OutputDir : con_current_dir);
+
+    if (s.HostName == nullptr)
+        s.HostName = machine_known && machine.nodename[0] != '\0' ? machine.nodename : "localhost";
+    if (s.HostName[0] != '\0' && s.Verbosity == 2)
+        std::printf("%s '%s'\n", con_report_hostname, s.HostName);
+
+    if (!s.IgnoreHist)
+        read_history();
+    else if (s.Verbosity == 2)
+        std::printf("%s\n", con_ignoring_history);
+
+    if (s.Incremental) {
+        const int code = restore_state();
+        if (code != restore_ok) {
+            std::fprintf(stderr, "%s (%d)\n", con_state_restore_error, code);
+            return 1;
+        }
+    }
+
+    if (s.TopCountries != 0 && allocate_top_country_slots() != countries_ok) {
+        if (s.Verbosity != 0) std::fprintf(stderr, "%s\n", con_nomem_countries);
+        s.TopCountries = 0;
+    }
+
+    const std::time_t start_time = std::time(nullptr);
+    run_state.records_read = run_state.records_ignored = run_state.records_bad = 0;
+    run_state.any_valid_record = false;
+
+    read_all_lines();
+    return end_of_run(start_time);
+}

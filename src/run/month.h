@@ -50,6 +50,10 @@ extern log_compression LogCompression;
 // weekday with 0 = Sunday.
 int64_t day_number(int year, int month, int day);
 
+// Clears the month's counters as reset_month does, without touching the
+// tables or the top-country slots (start-up, while they are still empty).
+void clear_month_counters();
+
 // Clears the month: response counts, day and hour arrays, country counters,
 // the month totals, cur_day_sites and max_hourly_hits; first_day and last_day
 // become 1; all statistics tables are freed and the top-country slots emptied.
