@@ -5,10 +5,13 @@
 // newest first; that walk order is what the state file, the dumps and the
 // sort ties see, and it never changes for the same input.
 //
-// The tables own their nodes and the nodes' names. Other subsystems only read
-// nodes, except the state file, which rebuilds them through the add operations.
-// Lookups go through an index beside the buckets, so their cost does not grow
-// with the table; the buckets stay the one source of walk order.
+// The tables own their nodes and the nodes' names; node and name pointers stay
+// valid until the table is emptied (clear_table, free_all_tables). Other
+// subsystems only read nodes, except the state file, which rebuilds them
+// through the add operations. Lookups go through an index beside the buckets,
+// so their cost does not grow with the table; the buckets stay the one source
+// of walk order. Needs settings (Hide lists, HideAllSites, VisitTimeout,
+// Verbosity, Debug), the page test and log_rec.request (the current URL).
 #pragma once
 
 #include <cstdint>
@@ -26,6 +29,7 @@ constexpr int snode_limit = 127, inode_limit = 63, dnode_limit = 255;
 struct hnode {          // site: "192.0.2.7" -> hits 12, visits 2, last_page "/a.html"
     char* name;
     int32_t kind;
+    uint32_t store_size;    // bytes of node and name in the table's storage (tables.cc only)
     uint64_t hits, files, visits, last_time;
     const char* last_page;  // name owned by a URL node, or the shared empty string
     double bytes;
@@ -83,15 +87,35 @@ struct dnode {          // resolver work item: "192.0.2.7" -> socket address
     uint32_t hash;
 };
 
+struct table_arena;  // blocks holding a table's nodes and names (tables.cc)
+
+static_assert(sizeof(dnode::addr) == 128, "room for any socket address");
+
 // A table: its buckets (walk order) plus the lookup index. Treat as opaque
 // except for walking buckets[0..4095] through next.
+//
+// Nodes and their names are carved from the table's arena and freed with it,
+// all at once, by clear_table or free_all_tables; a node is never freed alone.
+// The index is linear probing, slot = (hash * golden) >> slot_shift; a slot
+// keeps the name's full hash and group flag beside the node pointer, so a
+// probe touches a node only when its name is almost surely the one sought.
+// It doubles when half full, so a lookup costs the same in a table of ten
+// names as in one of a million.
+template <class Node>
+struct index_slot {
+    uint32_t hash;   // full hash of the node's name
+    uint32_t group;  // 1 when the node is a group
+    Node* node;      // nullptr: free slot
+};
+
 template <class Node>
 struct node_table {
     Node* buckets[table_size];
-    // Lookup index: open addressing over node pointers, keyed by the full hash.
-    Node** slots;
-    uint32_t slot_mask;  // capacity - 1 (capacity a power of two), 0 when none
-    uint32_t count;      // nodes in the table
+    index_slot<Node>* slots;  // index, nullptr until the first insert
+    uint32_t slot_mask;   // capacity - 1 (capacity a power of two), 0 when none
+    uint32_t count;       // nodes in the table
+    uint32_t slot_shift;  // 32 - log2(capacity)
+    table_arena* arena;   // storage of nodes and names
 };
 
 using site_table_t = node_table<hnode>;
@@ -113,9 +137,14 @@ uint32_t hash_full(const char* text, uint32_t len);
 int hash_string(const char* text);
 
 // Insert-or-update. Each returns table_ok (also when it ignores the name) or
-// table_nomem. A name at or over its kind's storage size is cut in the caller's
-// buffer first, with the "String exceeds storage size" warning. counter is the
-// caller's count of distinct non-group entries, raised for each new one.
+// table_nomem (the table is unchanged). A name over its kind's limit is cut in
+// the caller's buffer first, with the "String exceeds storage size" warning,
+// and only then looked up, so a long name and its cut form are one entry.
+// counter (may be nullptr) is the caller's count of distinct non-group
+// entries, raised for each new one. add_referrer rewrites a name beginning
+// with "-" to "- (Direct Request)" in the caller's buffer, which must then
+// hold 19 bytes. Group site entries keep hits, files, bytes and visits but
+// never count entry or exit pages.
 int add_site(char* name, int kind, uint64_t hits, uint64_t files, uint64_t* counter,
              uint64_t restore_visits, double bytes, uint64_t time, const char* restore_last_page,
              site_table_t* table);
@@ -127,6 +156,21 @@ int add_search(char* name, uint64_t hits);
 int add_user(char* name, int kind, uint64_t hits, uint64_t files, uint64_t* counter,
              uint64_t restore_visits, double bytes, uint64_t time);
 int add_dns(char* name, const void* addr, int addr_len);
+
+// The page test of the record being counted. add_site and add_user ask
+// is_page(log_rec.request) for every call; record processing answers it once
+// per record here (1 page, 0 not) and withdraws the answer (-1) when done.
+void set_record_page(int page);
+
+// Hints before the inserts of one record, in two steps so that memory loads
+// overlap instead of following one another: prefetch_record starts loading
+// the index entries that host, url and referrer will touch (the tables that
+// grow large), prefetch_record_nodes, called a little later, the nodes those
+// entries name. prefetch_record may be called once per name as each becomes
+// final (nullptr: leave that name as it is). They change nothing; a table
+// that changed in between is skipped.
+void prefetch_record(const char* host, const char* url, const char* referrer);
+void prefetch_record_nodes();
 
 // Name string of the first URL node named text (any kind), or empty_name.
 const char* find_url_name(const char* text);

@@ -1,0 +1,389 @@
+// Record processing: normalisation of the parsed fields, the host check, the
+// include and ignore filters and the counting of one record. See
+// stats/process.h.
+#include "stats/process.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "input/log_rec.h"
+#include "lang/lang.h"
+#include "resolve/dns.h"
+#include "run/month.h"
+#include "run/settings.h"
+#include "stats/lists.h"
+#include "stats/tables.h"
+#include "stats/text.h"
+
+namespace {
+
+constexpr int url_keep = unode_limit;       // characters a URL keeps
+constexpr int referrer_keep = rnode_limit;  // characters a referrer keeps
+
+// Character classes of URLs and referrers. The narrow set ends a URL when
+// queries are stripped and ends every referrer (its query goes to
+// search_words); the wide set adds the query characters.
+enum : unsigned char { url_narrow = 1, url_wide = 2, alnum = 4, agent_end = 8, referrer_end = 16 };
+unsigned char url_class[256];
+bool url_class_ready = false;
+
+// Built on first use, after start-up has set the locale whose letters and
+// digits count.
+void build_url_class() {
+    static constexpr char narrow[] = ":/\\.,' *!-+_@~()[]!";
+    static constexpr char wide_only[] = ";?&=";
+    for (int c = 0; c < 256; ++c) {
+        const bool in_narrow =
+            std::isalnum(c) || c >= 128 || (c != 0 && std::strchr(narrow, c) != nullptr);
+        const bool in_wide = in_narrow || (c != 0 && std::strchr(wide_only, c) != nullptr);
+        const bool control = c < 32 || c == 127;  // also the terminating zero
+        url_class[c] = static_cast<unsigned char>((in_narrow ? url_narrow : 0) | (in_wide ? url_wide : 0) |
+                                                  (std::isalnum(c) ? alnum : 0) |
+                                                  (control || c == '<' || c == '>' ? agent_end : 0) |
+                                                  (control || c == '<' ? referrer_end : 0));
+    }
+    url_class_ready = true;
+}
+
+inline unsigned char cls(char c) { return url_class[static_cast<unsigned char>(c)]; }
+
+inline char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// Copies text over the start of field (text may lie inside field).
+void move_to(char* field, const char* text, std::size_t len) {
+    std::memmove(field, text, len);
+    field[len] = '\0';
+}
+
+void set_text(char* field, const char* text) { std::memcpy(field, text, std::strlen(text) + 1); }
+
+void remove_chars(char* at, std::size_t count) { std::memmove(at, at + count, std::strlen(at + count) + 1); }
+
+// ------------------------------------------------------- request to URL
+
+void request_to_url() {
+    char* url = log_rec.request;
+    unescape(url);
+    if (url[0] != '\0' && url[1] == '-') {
+        set_text(url, "/INVALID-URL");
+    } else if (url[0] != '\0') {
+        if (const char* blank = std::strchr(url + 1, ' ')) {
+            const char* start = blank;
+            while (*start == ' ') ++start;
+            while (start[0] == '/' && start[1] == '/') ++start;
+            const char* quote = std::strchr(start, '"');
+            move_to(url, start, quote ? std::size_t(quote - start) : std::strlen(start));
+        }
+    }
+
+    const unsigned char keep = settings.StripCGI ? url_narrow : url_wide;
+    std::size_t n = 0;
+    while (url[n] != '\0' && (cls(url[n]) & keep)) ++n;
+    url[n] = '\0';
+    if (n == 0) set_text(url, "/");
+
+    const int status = log_rec.status;
+    char* scheme = std::strstr(url, "://");
+    if (settings.LogType == log_clf && status != 404 && settings.NormalizeURL) {
+        if (scheme != nullptr && scheme - url <= 5) {
+            if (const char* slash = std::strchr(scheme + 3, '/'))
+                remove_chars(url, std::size_t(slash - url));
+            else
+                remove_chars(url, std::size_t(scheme + 2 - url));  // "/host" stays
+        }
+        // Each "/./" becomes "/"; a new one can only start where the last
+        // one was removed, so the search goes on from there.
+        for (char* dot = std::strstr(url, "/./"); dot != nullptr; dot = std::strstr(dot, "/./"))
+            remove_chars(dot, 2);
+        if (url[0] != '/') {
+            if (status == 200 || status == 304 || status == 206) {
+                if (settings.Debug) std::fprintf(stderr, "Converted URL '%s' to '/'\n", url);
+                set_text(url, "/");
+            } else {
+                if (settings.Debug) std::fprintf(stderr, "Invalid URL: '%s'\n", url);
+                set_text(url, "/INVALID-URL");
+            }
+        }
+        std::size_t len = std::strlen(url);
+        while (len > 0 && url[len - 1] == '?') url[--len] = '\0';
+    } else if (scheme != nullptr && scheme - url >= 1 && scheme - url <= 5) {
+        for (char* p = url; p < scheme; ++p) *p = ascii_lower(*p);
+    }
+
+    for (const nlist* alias = settings.IndexAlias; alias != nullptr; alias = alias->next) {
+        char* at = std::strstr(url, alias->pattern);
+        if (at == nullptr || at == url || at[-1] != '/') continue;
+        if (settings.StripCGI) {
+            *at = '\0';
+        } else if (const char* query = std::strchr(at, '?')) {
+            move_to(at, query, std::strlen(query));
+        } else {
+            *at = '\0';
+        }
+        break;
+    }
+}
+
+// ------------------------------------------------- referrer, search words
+
+void clean_referrer() {
+    char* ref = log_rec.referrer;
+    unescape(ref);
+    if (ref[0] == '"') {
+        std::size_t len = std::strlen(ref) - 1;
+        std::memmove(ref, ref + 1, len + 1);
+        std::size_t i = 0;
+        while (!(cls(ref[i]) & referrer_end)) ++i;
+        if (i < len)
+            ref[i] = '\0';
+        else if (len > 0)
+            ref[len - 1] = '\0';  // the closing quote
+    }
+
+    log_rec.search_words[0] = '\0';
+    if (ref[0] != '\0') {
+        std::size_t i = 0;
+        while (ref[i] != '\0' && (cls(ref[i]) & url_narrow)) ++i;
+        if (ref[i] != '\0') {
+            const std::size_t rest = strnlen(ref + i, search_limit);
+            move_to(log_rec.search_words, ref + i, rest);
+            ref[i] = '\0';
+        }
+    }
+
+    if (ref[0] == 'h' || ref[0] == 'H') {
+        char* p = ref;
+        for (; *p != '\0' && *p != '/'; ++p) *p = ascii_lower(*p);
+        if (p[0] == '/' && p[1] == '/')
+            for (p += 2; *p != '\0' && *p != '/'; ++p) *p = ascii_lower(*p);
+    }
+    if (ref[0] == '\0') set_text(ref, "-");
+}
+
+void cut_field(char* field, std::size_t keep, const char* message) {
+    if (strnlen(field, keep + 1) <= keep) return;
+    if (settings.Verbosity != 0)
+        std::fprintf(stderr, "%s [%llu]\n", message, static_cast<unsigned long long>(run_state.records_read));
+    field[keep] = '\0';
+}
+
+void clean_agent() {
+    char* agent = log_rec.user_agent;
+    if (agent[0] == '(' || agent[0] == '"') {
+        std::size_t len = std::strlen(agent) - 1;
+        std::memmove(agent, agent + 1, len + 1);
+        if (len > 0) agent[len - 1] = '\0';
+    }
+    char* p = agent;
+    while (!(cls(*p) & agent_end)) ++p;
+    *p = '\0';
+}
+
+void clean_user() {
+    char* user = log_rec.user;
+    for (char* p = user; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c < 32 || c == '"') {
+            *p = '\0';
+            break;
+        }
+    }
+    if (user[0] == '\0') set_text(user, "-");
+    unescape(user);
+}
+
+// ------------------------------------------------------------------- host
+
+void check_host() {
+    char* host = log_rec.host;
+    char saved[sizeof(log_rec.host)];
+    std::memcpy(saved, host, sizeof(saved));
+    saved[sizeof(saved) - 1] = '\0';
+
+    if (dns_cache_is_open() && is_numeric_address(host)) lookup_dns_cache(host);
+
+    if (!(cls(host[0]) & alnum) && host[0] != ':') {
+        set_text(host, "Invalid");
+        return;
+    }
+    bool dot_seen = false;
+    for (char* p = host; *p != '\0'; ++p) {
+        *p = ascii_lower(*p);
+        const char c = *p;
+        if ((cls(c) & alnum) || c == '-' || c == ':') continue;
+        if (c == '.') {
+            dot_seen = true;
+            continue;
+        }
+        if (c == '_' && !dot_seen) continue;
+        // A bad name from the cache gives way to the address it replaced.
+        if (std::strcmp(host, saved) != 0)
+            set_text(host, saved);
+        else
+            set_text(host, "Invalid");
+        return;
+    }
+    const std::size_t len = std::strlen(host);
+    if (!(cls(host[len - 1]) & alnum)) set_text(host, "Invalid");
+}
+
+bool matches(const nlist* list, const char* name) { return list != nullptr && list_match(list, name) != nullptr; }
+
+bool filtered_out() {
+    const char* host = log_rec.host;
+    const char* url = log_rec.request;
+    const char* ref = log_rec.referrer;
+    const char* agent = log_rec.user_agent;
+    const char* user = log_rec.user;
+    if (matches(settings.IncludeSite, host) || matches(settings.IncludeURL, url) ||
+        matches(settings.IncludeReferrer, ref) || matches(settings.IncludeAgent, agent) ||
+        matches(settings.IncludeUser, user))
+        return false;
+    return matches(settings.IgnoreSite, host) || matches(settings.IgnoreURL, url) ||
+           matches(settings.IgnoreAgent, agent) || matches(settings.IgnoreReferrer, ref) ||
+           matches(settings.IgnoreUser, user);
+}
+
+void insert_failed(int code, const char* message, const char* name) {
+    if (code != table_ok && settings.Verbosity != 0) std::fprintf(stderr, "%s %s\n", message, name);
+}
+
+// A group label in a buffer of our own: the inserts may cut or rewrite the
+// name they are given, and the label belongs to the settings list.
+struct label_buffer {
+    char text[list_text_size + 24];
+    explicit label_buffer(const char* label) {
+        const std::size_t n = strnlen(label, list_text_size - 1);
+        std::memcpy(text, label, n);
+        text[n] = '\0';
+    }
+};
+
+void count_groups(bool file200, double bytes, uint64_t time) {
+    uint64_t scratch = 0;
+    const char* label;
+    if (settings.GroupURL && (label = group_match(settings.GroupURL, log_rec.request))) {
+        label_buffer g(label);
+        insert_failed(add_url(g.text, node_group, 1, &scratch, 0, 0, bytes), con_unode_error, g.text);
+    }
+    if (settings.GroupSite && (label = group_match(settings.GroupSite, log_rec.host))) {
+        label_buffer g(label);
+        insert_failed(add_site(g.text, node_group, 1, file200, &scratch, 0, bytes, time, nullptr, &site_table),
+                      con_hnode_monthly_error, g.text);
+    } else if (settings.GroupDomains > 0 && address_kind(log_rec.host) == address_name) {
+        // The last GroupDomains + 1 labels, or the whole host when it has fewer.
+        const char* host = log_rec.host;
+        const char* start = host;
+        int dots = 0;
+        for (const char* p = host + std::strlen(host); p > host;) {
+            if (*--p == '.' && ++dots == settings.GroupDomains + 1) {
+                start = p + 1;
+                break;
+            }
+        }
+        char domain[sizeof(log_rec.host)];
+        set_text(domain, start);
+        insert_failed(add_site(domain, node_group, 1, file200, &scratch, 0, bytes, time, nullptr, &site_table),
+                      con_hnode_monthly_error, domain);
+    }
+    if (settings.GroupReferrer && (label = group_match(settings.GroupReferrer, log_rec.referrer))) {
+        label_buffer g(label);
+        insert_failed(add_referrer(g.text, node_group, 1, &scratch), con_rnode_error, g.text);
+    }
+    if (settings.GroupAgent && (label = group_match(settings.GroupAgent, log_rec.user_agent))) {
+        label_buffer g(label);
+        insert_failed(add_agent(g.text, node_group, 1, &scratch), con_anode_error, g.text);
+    }
+    if (settings.GroupUser && (label = group_match(settings.GroupUser, log_rec.user))) {
+        label_buffer g(label);
+        insert_failed(add_user(g.text, node_group, 1, file200, &scratch, 0, bytes, time), con_inode_error, g.text);
+    }
+}
+
+}  // namespace
+
+void normalise_record() {
+    if (!url_class_ready) build_url_class();
+    // Each name's index entries start loading as soon as the name is known;
+    // the nodes follow when counting starts.
+    prefetch_record(log_rec.host, nullptr, nullptr);
+    request_to_url();
+    prefetch_record(nullptr, log_rec.request, nullptr);
+    clean_referrer();
+    prefetch_record(nullptr, nullptr, log_rec.referrer);
+    if (settings.MangleAgents != 0) mangle_agent();
+    cut_field(log_rec.referrer, referrer_keep, con_trunc_referrer);
+    cut_field(log_rec.request, url_keep, con_trunc_request);
+    clean_agent();
+    clean_user();
+}
+
+int count_record() {
+    if (!url_class_ready) build_url_class();
+    prefetch_record_nodes();
+    check_host();
+    if (filtered_out()) return record_ignored;
+
+    month_totals_rec& m = month_totals;
+    const int status = log_rec.status;
+    const bool file = status == 200 || status == 206;
+    const bool file200 = status == 200;
+    const double bytes = double(log_rec.bytes);
+    const uint64_t time = run_state.record_timestamp;
+    char* url = log_rec.request;
+
+    ++response_table[response_index(status)].count;
+
+    const bool page = is_page(url);
+    set_record_page(page ? 1 : 0);
+
+    if (status == 200 || status == 206 || status == 304) {
+        insert_failed(add_url(url, node_normal, 1, &m.total_urls, 0, 0, bytes), con_unode_error, url);
+        insert_failed(add_user(log_rec.user, node_normal, 1, file, &m.total_users, 0, bytes, time), con_inode_error,
+                      log_rec.user);
+    }
+    if (settings.TopReferrers != 0 && log_rec.referrer[0] != '\0')
+        insert_failed(add_referrer(log_rec.referrer, node_normal, 1, &m.total_referrers), con_rnode_error,
+                      log_rec.referrer);
+    insert_failed(add_site(log_rec.host, node_normal, 1, file, &m.cur_day_sites, 0, bytes, time, nullptr,
+                           &daily_site_table),
+                  con_hnode_daily_error, log_rec.host);
+    insert_failed(
+        add_site(log_rec.host, node_normal, 1, file, &m.total_sites, 0, bytes, time, nullptr, &site_table),
+        con_hnode_monthly_error, log_rec.host);
+    if (settings.TopAgents != 0 && log_rec.user_agent[0] != '\0')
+        insert_failed(add_agent(log_rec.user_agent, node_normal, 1, &m.total_agents), con_anode_error,
+                      log_rec.user_agent);
+
+    // The driver keeps day numbers outside 1..31 out; the arrays are guarded
+    // all the same.
+    const int d = m.day - 1, h = m.hour;
+    const bool day_ok = d >= 0 && d < 31, hour_ok = h >= 0 && h < 24;
+    ++m.total_hits;
+    ++m.cur_hour_hits;
+    m.total_bytes += bytes;
+    if (day_ok) {
+        ++m.daily_hits[d];
+        m.daily_bytes[d] += bytes;
+    }
+    if (hour_ok) {
+        ++m.hourly_hits[h];
+        m.hourly_bytes[h] += bytes;
+    }
+    if (file200) {
+        ++m.total_files;
+        if (day_ok) ++m.daily_files[d];
+        if (hour_ok) ++m.hourly_files[h];
+    }
+    if (page) {
+        ++m.total_pages;
+        if (day_ok) ++m.daily_pages[d];
+        if (hour_ok) ++m.hourly_pages[h];
+        if (settings.TopSearch != 0) extract_search_string(log_rec.search_words);
+    }
+
+    count_groups(file200, bytes, time);
+    set_record_page(-1);
+    return record_counted;
+}

@@ -1,0 +1,26 @@
+// Record processing: turns the raw fields of the parsed log record into the
+// names that are counted, checks the host, applies the include and ignore
+// lists, and counts the record into the response table, the statistics
+// tables and month_totals.
+//
+// Works in place on the one log_rec; the only copies are the saved host name
+// and search_words. Needs settings, run_state (record number and timestamp),
+// month_totals (the record's day and hour, as the driver has set them after
+// closing any hour, day or month), the DNS cache and the response table.
+#pragma once
+
+enum process_code : int {
+    record_counted = 0,
+    record_ignored = 1,  // removed by an ignore list; nothing of it was counted
+};
+
+// Rewrites request (into the URL), referrer, search_words, user_agent and user
+// of log_rec. Call once per record that passed the date and sequence checks,
+// before the driver closes the hour, day or month. Warnings name the record
+// by run_state.records_read.
+void normalise_record();
+
+// Resolves and checks log_rec.host, applies the filters and counts the record
+// at day month_totals.day and hour month_totals.hour with timestamp
+// run_state.record_timestamp. Returns record_counted or record_ignored.
+int count_record();

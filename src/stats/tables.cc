@@ -1,0 +1,617 @@
+// Statistics tables: hashing, node storage, the lookup index and the
+// insert-or-update operations with their visit, entry and exit bookkeeping.
+// See stats/tables.h.
+#include "stats/tables.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <type_traits>
+
+#include "input/log_rec.h"
+#include "lang/lang.h"
+#include "run/settings.h"
+#include "stats/lists.h"
+
+site_table_t site_table;
+site_table_t daily_site_table;
+node_table<unode> url_table;
+node_table<rnode> referrer_table;
+node_table<anode> agent_table;
+node_table<snode> search_table;
+node_table<inode> user_table;
+node_table<dnode> dns_table;
+
+const char empty_name[] = "";
+
+// ------------------------------------------------------------------ hashing
+
+namespace {
+
+inline uint32_t read16(const unsigned char* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8); }
+
+// A byte of the remainder counts as a signed char, so bytes above 127 are
+// sign-extended; this fixes the bucket (and the walk order) of every name.
+inline uint32_t signed_byte(unsigned char c) { return uint32_t(int32_t(static_cast<signed char>(c))); }
+
+}  // namespace
+
+uint32_t hash_full(const char* text, uint32_t len) {
+    if (len == 0 || text == nullptr) return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    uint32_t h = len;
+    for (uint32_t groups = len >> 2; groups > 0; --groups, p += 4) {
+        h += read16(p);
+        const uint32_t t = (read16(p + 2) << 11) ^ h;
+        h = (h << 16) ^ t;
+        h += h >> 11;
+    }
+    switch (len & 3) {
+    case 3:
+        h += read16(p);
+        h ^= h << 16;
+        h ^= signed_byte(p[2]) << 18;
+        h += h >> 11;
+        break;
+    case 2:
+        h += read16(p);
+        h ^= h << 11;
+        h += h >> 17;
+        break;
+    case 1:
+        h += signed_byte(p[0]);
+        h ^= h << 10;
+        h += h >> 1;
+        break;
+    }
+    h ^= h << 3;
+    h += h >> 5;
+    h ^= h << 4;
+    h += h >> 17;
+    h ^= h << 25;
+    h += h >> 6;
+    return h;
+}
+
+int hash_string(const char* text) {
+    if (text == nullptr) return 0;
+    return int(hash_full(text, uint32_t(std::strlen(text))) & (table_size - 1));
+}
+
+// ------------------------------------------------------------------- arenas
+
+// A table's storage: a chain of blocks, newest first, each filled from the
+// front. Block sizes double up to 1 MiB so that a table of a few names costs
+// a few kilobytes and a table of a million names a few hundred blocks.
+struct alignas(16) table_arena {
+    table_arena* next;
+    std::size_t used, size;
+    unsigned char* data() { return reinterpret_cast<unsigned char*>(this + 1); }
+};
+
+namespace {
+
+constexpr std::size_t first_block = 16 * 1024, last_block = 1024 * 1024;
+static_assert(sizeof(table_arena) % 16 == 0, "arena data stays 16-byte aligned");
+
+inline std::size_t stored_size(std::size_t bytes) { return (bytes + 15) & ~std::size_t(15); }
+
+void* arena_alloc(table_arena** arena, std::size_t bytes) {
+    bytes = stored_size(bytes);
+    table_arena* a = *arena;
+    if (a == nullptr || a->size - a->used < bytes) {
+        std::size_t size = a ? a->size * 2 : first_block;
+        if (size > last_block) size = last_block;
+        if (size < bytes) size = bytes;
+        auto* b = static_cast<table_arena*>(std::malloc(sizeof(table_arena) + size));
+        if (b == nullptr) return nullptr;
+        b->next = a;
+        b->used = 0;
+        b->size = size;
+        *arena = a = b;
+    }
+    void* p = a->data() + a->used;
+    a->used += bytes;
+    return p;
+}
+
+void arena_free(table_arena** arena) {
+    for (table_arena* a = *arena; a != nullptr;) {
+        table_arena* next = a->next;
+        std::free(a);
+        a = next;
+    }
+    *arena = nullptr;
+}
+
+// ------------------------------------------------------------ table engine
+
+template <class Node>
+constexpr bool has_kind = requires(Node n) { n.kind; };
+
+template <class Node>
+inline bool is_group(const Node* n) {
+    if constexpr (has_kind<Node>)
+        return n->kind == node_group;
+    else
+        return false;
+}
+
+inline uint32_t slot_of(uint32_t hash, uint32_t shift) { return (hash * 0x9E3779B1u) >> shift; }
+
+inline bool same_name(const char* stored, const char* name, uint32_t len) {
+    return std::memcmp(stored, name, len) == 0 && stored[len] == '\0';
+}
+
+// The node named name whose group-ness is group (the matching rule: equal
+// kinds, or neither a group), or nullptr.
+template <class Node>
+Node* find_node(const node_table<Node>* t, const char* name, uint32_t len, uint32_t hash, bool group) {
+    if (t->slots == nullptr) return nullptr;
+    for (uint32_t i = slot_of(hash, t->slot_shift);; i = (i + 1) & t->slot_mask) {
+        const index_slot<Node>& s = t->slots[i];
+        if (s.node == nullptr) return nullptr;
+        if (s.hash == hash && s.group == uint32_t(group) && same_name(s.node->name, name, len)) return s.node;
+    }
+}
+
+// The first node in walk order named name, whatever its kind. A name has at
+// most two nodes (one group, one not), both on the same probe run; when both
+// exist the bucket decides.
+template <class Node>
+Node* find_any(const node_table<Node>* t, const char* name, uint32_t len, uint32_t hash) {
+    if (t->slots == nullptr) return nullptr;
+    Node* found[2] = {nullptr, nullptr};
+    for (uint32_t i = slot_of(hash, t->slot_shift);; i = (i + 1) & t->slot_mask) {
+        const index_slot<Node>& s = t->slots[i];
+        if (s.node == nullptr) break;
+        if (s.hash == hash && same_name(s.node->name, name, len)) found[s.group] = s.node;
+    }
+    if (found[0] == nullptr || found[1] == nullptr) return found[0] ? found[0] : found[1];
+    for (Node* n = t->buckets[hash & (table_size - 1)]; n != nullptr; n = n->next)
+        if (n == found[0] || n == found[1]) return n;
+    return found[0];
+}
+
+template <class Node>
+bool grow_index(node_table<Node>* t) {
+    const uint32_t capacity = t->slots ? (t->slot_mask + 1) * 2 : 256;
+    auto* slots = static_cast<index_slot<Node>*>(std::calloc(capacity, sizeof(index_slot<Node>)));
+    if (slots == nullptr) return false;
+    uint32_t shift = 32;
+    for (uint32_t c = capacity; c > 1; c >>= 1) --shift;
+    if (t->slots) {
+        for (uint32_t i = 0; i <= t->slot_mask; ++i) {
+            const index_slot<Node>& s = t->slots[i];
+            if (s.node == nullptr) continue;
+            uint32_t j = slot_of(s.hash, shift);
+            while (slots[j].node != nullptr) j = (j + 1) & (capacity - 1);
+            slots[j] = s;
+        }
+        std::free(t->slots);
+    }
+    t->slots = slots;
+    t->slot_mask = capacity - 1;
+    t->slot_shift = shift;
+    return true;
+}
+
+// A new zeroed node named name at the head of its bucket and in the index,
+// or nullptr (table unchanged) when memory runs out. group is fixed for the
+// node's life: kinds only ever change from normal to hidden.
+template <class Node>
+Node* insert_node(node_table<Node>* t, const char* name, uint32_t len, uint32_t hash, bool group = false) {
+    if (t->slots == nullptr || (t->count + 1) * 2 > t->slot_mask + 1) {
+        if (!grow_index(t)) return nullptr;
+    }
+    void* mem = arena_alloc(&t->arena, sizeof(Node) + len + 1);
+    if (mem == nullptr) return nullptr;
+    Node* n = new (mem) Node{};
+    n->name = reinterpret_cast<char*>(n + 1);
+    std::memcpy(n->name, name, len);
+    n->name[len] = '\0';
+    n->hash = hash;
+    if constexpr (std::is_same_v<Node, hnode>) n->store_size = uint32_t(stored_size(sizeof(Node) + len + 1));
+    const int b = int(hash & (table_size - 1));
+    n->next = t->buckets[b];
+    t->buckets[b] = n;
+    uint32_t i = slot_of(hash, t->slot_shift);
+    while (t->slots[i].node != nullptr) i = (i + 1) & t->slot_mask;
+    t->slots[i] = index_slot<Node>{hash, uint32_t(group), n};
+    ++t->count;
+    return n;
+}
+
+template <class Node>
+void empty_table(node_table<Node>* t) {
+    arena_free(&t->arena);
+    std::free(t->slots);
+    std::memset(t->buckets, 0, sizeof(t->buckets));
+    t->slots = nullptr;
+    t->slot_mask = 0;
+    t->slot_shift = 0;
+    t->count = 0;
+}
+
+// Cuts name in place to limit characters, with the over-long-name warning
+// (who is the warning's tag, such as "new_hnode"). Returns the length.
+uint32_t cut_name(char* name, uint32_t limit, const char* who) {
+    const std::size_t len = std::strlen(name);
+    if (len <= limit) return uint32_t(len);
+    name[limit] = '\0';
+    if (settings.Verbosity != 0) {
+        std::fprintf(stderr, "[%s] %s (%d)", who, con_string_too_long, int(len));
+        if (settings.Debug) std::fprintf(stderr, ":\n--> %s", name);
+        std::fputc('\n', stderr);
+    }
+    return limit;
+}
+
+// Page answer of the record being counted: -1 unknown (ask is_page).
+int record_page = -1;
+
+bool current_is_page() {
+    if (record_page >= 0) return record_page != 0;
+    return is_page(log_rec.request);
+}
+
+// Both URL nodes named like the record's URL (the first in walk order and the
+// first non-group one), looked up once per counted record: every site insert
+// of the record needs them, and only a URL insert can change them.
+struct url_memo {
+    bool valid;
+    unode* any;
+    unode* plain;
+} current_url;
+
+void find_current_url(unode** any, unode** plain) {
+    if (record_page >= 0 && current_url.valid) {
+        *any = current_url.any;
+        *plain = current_url.plain;
+        return;
+    }
+    const char* text = log_rec.request;
+    const uint32_t len = uint32_t(strnlen(text, sizeof(log_rec.request)));
+    *any = *plain = nullptr;
+    if (len <= uint32_t(unode_limit)) {
+        const uint32_t hash = hash_full(text, len);
+        *any = find_any(&url_table, text, len, hash);
+        *plain = (*any == nullptr || (*any)->kind != node_group) ? *any
+                                                                  : find_node(&url_table, text, len, hash, false);
+    }
+    current_url = url_memo{record_page >= 0, *any, *plain};
+}
+
+unode* find_plain_url(const char* name) {
+    const uint32_t len = uint32_t(std::strlen(name));
+    if (len > uint32_t(unode_limit)) return nullptr;
+    return find_node(&url_table, name, len, hash_full(name, len), false);
+}
+
+inline bool visit_over(uint64_t now, uint64_t last) {
+    // Unsigned on purpose: a time before last_time gives a huge difference
+    // and so starts a new visit.
+    return now - last >= uint64_t(int64_t(settings.VisitTimeout));
+}
+
+}  // namespace
+
+void set_record_page(int page) {
+    record_page = page < 0 ? -1 : (page != 0);
+    current_url.valid = false;
+}
+
+// ---------------------------------------------------------------- prefetch
+
+namespace {
+
+struct warm_name {
+    const void* slots;  // the index the slot was taken from; nullptr: none
+    uint32_t hash;
+    uint32_t slot;
+};
+
+warm_name warm_site, warm_daily, warm_url, warm_referrer;
+
+// Hash of name for the prefetch, or nothing (false) when it is over limit.
+bool warm_hash(const char* name, uint32_t limit, uint32_t* hash) {
+    const uint32_t len = uint32_t(strnlen(name, limit + 1));
+    if (len > limit) return false;
+    *hash = hash_full(name, len);
+    return true;
+}
+
+template <class Node>
+warm_name warm_slot(const node_table<Node>* t, uint32_t hash) {
+    warm_name w{nullptr, 0, 0};
+    if (t->slots == nullptr) return w;
+    w.slots = t->slots;
+    w.hash = hash;
+    w.slot = slot_of(w.hash, t->slot_shift);
+    __builtin_prefetch(&t->slots[w.slot]);
+    __builtin_prefetch(&t->buckets[w.hash & (table_size - 1)]);  // for a new node
+    return w;
+}
+
+template <class Node>
+void warm_node(const node_table<Node>* t, warm_name& w) {
+    if (w.slots == nullptr || w.slots != t->slots) return;
+    w.slots = nullptr;
+    for (uint32_t i = w.slot, probes = 0; probes < 4; i = (i + 1) & t->slot_mask, ++probes) {
+        const index_slot<Node>& s = t->slots[i];
+        if (s.node == nullptr) return;
+        if (s.hash == w.hash) {
+            // The node and the start of its name (stored right after it)
+            // span up to three cache lines.
+            const char* at = reinterpret_cast<const char*>(s.node);
+            __builtin_prefetch(at);
+            __builtin_prefetch(at + 64);
+            __builtin_prefetch(at + sizeof(Node) + 16);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void prefetch_record(const char* host, const char* url, const char* referrer) {
+    uint32_t hash;
+    if (host && warm_hash(host, hnode_limit, &hash)) {
+        warm_site = warm_slot(&site_table, hash);
+        warm_daily = warm_slot(&daily_site_table, hash);
+    }
+    if (url && warm_hash(url, unode_limit, &hash)) warm_url = warm_slot(&url_table, hash);
+    if (referrer && warm_hash(referrer, rnode_limit, &hash)) warm_referrer = warm_slot(&referrer_table, hash);
+}
+
+void prefetch_record_nodes() {
+    warm_node(&url_table, warm_url);
+    warm_node(&referrer_table, warm_referrer);
+    warm_node(&daily_site_table, warm_daily);
+    warm_node(&site_table, warm_site);
+}
+
+// ----------------------------------------------------------------- queries
+
+const char* find_url_name(const char* text) {
+    if (text == nullptr) return empty_name;
+    const uint32_t len = uint32_t(std::strlen(text));
+    if (len > uint32_t(unode_limit)) return empty_name;
+    unode* n = find_any(&url_table, text, len, hash_full(text, len));
+    return n ? n->name : empty_name;
+}
+
+namespace {
+
+// Every site of table in storage order (not walk order), for the sums that
+// do not depend on order: the storage is read front to back instead of
+// chasing bucket chains across the heap.
+template <class F>
+void for_each_site(const site_table_t* table, F f) {
+    for (table_arena* a = table->arena; a != nullptr; a = a->next) {
+        for (std::size_t at = 0; at < a->used;) {
+            auto* n = reinterpret_cast<hnode*>(a->data() + at);
+            f(n);
+            at += n->store_size;
+        }
+    }
+}
+
+}  // namespace
+
+uint64_t sum_visits(const site_table_t* table) {
+    uint64_t sum = 0;
+    for_each_site(table, [&sum](const hnode* n) {
+        if (n->kind != node_group) sum += n->visits;
+    });
+    return sum;
+}
+
+void close_visits(uint64_t now) {
+    for_each_site(&site_table, [now](const hnode* n) {
+        if (n->kind == node_group || !visit_over(now, n->last_time)) return;
+        if (unode* u = find_plain_url(n->last_page)) ++u->exits;
+    });
+}
+
+void clear_table(site_table_t* table) { empty_table(table); }
+
+void free_all_tables() {
+    current_url.valid = false;
+    empty_table(&daily_site_table);
+    empty_table(&url_table);
+    empty_table(&site_table);
+    empty_table(&referrer_table);
+    empty_table(&agent_table);
+    empty_table(&search_table);
+    empty_table(&user_table);
+}
+
+// -------------------------------------------------------- insert-or-update
+
+int add_url(char* name, int kind, uint64_t hits, uint64_t* counter, uint64_t entries, uint64_t exits,
+            double bytes) {
+    if (name[0] == '-') return table_ok;
+    const uint32_t len = cut_name(name, unode_limit, "new_unode");
+    const uint32_t hash = hash_full(name, len);
+    if (unode* n = find_node(&url_table, name, len, hash, kind == node_group)) {
+        n->hits += hits;
+        n->bytes += bytes;
+        return table_ok;
+    }
+    unode* n = insert_node(&url_table, name, len, hash, kind == node_group);
+    if (n == nullptr) return table_nomem;
+    current_url.valid = false;
+    n->kind = kind;
+    n->hits = hits;
+    n->bytes = bytes;
+    n->entries = entries;
+    n->exits = exits;
+    if (kind != node_group) {
+        if (counter) ++*counter;
+        if (settings.HideURL && list_match(settings.HideURL, n->name)) n->kind = node_hidden;
+    }
+    return table_ok;
+}
+
+namespace {
+
+// Referrers and agents: one hit counter and a Hide list.
+template <class Node>
+int add_counted(node_table<Node>* t, char* name, uint32_t limit, const char* who, int kind, uint64_t hits,
+                uint64_t* counter, const nlist* hide) {
+    const uint32_t len = cut_name(name, limit, who);
+    const uint32_t hash = hash_full(name, len);
+    if (Node* n = find_node(t, name, len, hash, kind == node_group)) {
+        n->hits += hits;
+        return table_ok;
+    }
+    Node* n = insert_node(t, name, len, hash, kind == node_group);
+    if (n == nullptr) return table_nomem;
+    n->kind = kind;
+    n->hits = hits;
+    if (kind != node_group) {
+        if (counter) ++*counter;
+        if (hide && list_match(hide, n->name)) n->kind = node_hidden;
+    }
+    return table_ok;
+}
+
+constexpr char direct_request[] = "- (Direct Request)";
+static_assert(sizeof(direct_request) - 1 == 18 && sizeof(direct_request) <= sizeof(log_record::referrer));
+
+}  // namespace
+
+int add_referrer(char* name, int kind, uint64_t hits, uint64_t* counter) {
+    // The caller's buffer must hold 19 bytes when name begins with "-".
+    if (name[0] == '-') std::memcpy(name, direct_request, sizeof(direct_request));
+    return add_counted(&referrer_table, name, rnode_limit, "new_rnode", kind, hits, counter,
+                       settings.HideReferrer);
+}
+
+int add_agent(char* name, int kind, uint64_t hits, uint64_t* counter) {
+    if (name[0] == '-') return table_ok;
+    return add_counted(&agent_table, name, anode_limit, "new_anode", kind, hits, counter, settings.HideAgent);
+}
+
+int add_search(char* name, uint64_t hits) {
+    if (name[0] == '\0' || name[0] == ' ') return table_ok;
+    const uint32_t len = cut_name(name, snode_limit, "new_snode");
+    const uint32_t hash = hash_full(name, len);
+    if (snode* n = find_node(&search_table, name, len, hash, false)) {
+        n->hits += hits;
+        return table_ok;
+    }
+    snode* n = insert_node(&search_table, name, len, hash);
+    if (n == nullptr) return table_nomem;
+    n->hits = hits;
+    return table_ok;
+}
+
+int add_site(char* name, int kind, uint64_t hits, uint64_t files, uint64_t* counter, uint64_t restore_visits,
+             double bytes, uint64_t time, const char* restore_last_page, site_table_t* table) {
+    const uint32_t len = cut_name(name, hnode_limit, "new_hnode");
+    const uint32_t hash = hash_full(name, len);
+    // Entry and exit pages belong to the visits of real sites in the month's
+    // table; a group total has visits of its own but must not count its
+    // members' entries and exits a second time.
+    const bool pages_counted = table == &site_table && kind != node_group;
+
+    if (hnode* n = find_node(table, name, len, hash, kind == node_group)) {
+        n->hits += hits;
+        n->files += files;
+        n->bytes += bytes;
+        if (!current_is_page()) return table_ok;
+        unode *any, *plain;
+        find_current_url(&any, &plain);
+        if (visit_over(time, n->last_time)) {
+            ++n->visits;
+            if (pages_counted) {
+                if (unode* u = find_plain_url(n->last_page)) ++u->exits;
+                if (plain) ++plain->entries;
+            }
+        }
+        n->last_page = any ? any->name : empty_name;
+        n->last_time = time;
+        return table_ok;
+    }
+
+    hnode* n = insert_node(table, name, len, hash, kind == node_group);
+    if (n == nullptr) return table_nomem;
+    n->kind = kind;
+    n->hits = hits;
+    n->files = files;
+    n->bytes = bytes;
+    n->last_page = empty_name;
+    if (kind != node_group && counter) ++*counter;
+
+    if (restore_visits != 0) {
+        n->visits = restore_visits - 1;
+        n->last_page = restore_last_page ? find_url_name(restore_last_page) : empty_name;
+        n->last_time = time;
+        return table_ok;
+    }
+    if (current_is_page()) {
+        unode *any, *plain;
+        find_current_url(&any, &plain);
+        if (pages_counted && plain) ++plain->entries;
+        n->last_page = any ? any->name : empty_name;
+        n->last_time = time;
+        n->visits = 1;
+    }
+    if (kind != node_group) {
+        if (settings.HideAllSites || (settings.HideSite && list_match(settings.HideSite, n->name)))
+            n->kind = node_hidden;
+    }
+    return table_ok;
+}
+
+int add_user(char* name, int kind, uint64_t hits, uint64_t files, uint64_t* counter, uint64_t restore_visits,
+             double bytes, uint64_t time) {
+    if (name[0] == '\0' || name[0] == '-') return table_ok;
+    const uint32_t len = cut_name(name, inode_limit, "new_inode");
+    const uint32_t hash = hash_full(name, len);
+    if (inode* n = find_node(&user_table, name, len, hash, kind == node_group)) {
+        n->hits += hits;
+        n->files += files;
+        n->bytes += bytes;
+        if (current_is_page()) {
+            if (visit_over(time, n->last_time)) ++n->visits;
+            n->last_time = time;
+        }
+        return table_ok;
+    }
+    inode* n = insert_node(&user_table, name, len, hash, kind == node_group);
+    if (n == nullptr) return table_nomem;
+    n->kind = kind;
+    n->hits = hits;
+    n->files = files;
+    n->bytes = bytes;
+    n->visits = 1;  // a new user starts with one visit, page or not
+    if (kind != node_group && counter) ++*counter;
+    if (restore_visits != 0) {
+        n->visits = restore_visits - 1;
+        n->last_time = time;
+        return table_ok;
+    }
+    if (current_is_page()) n->last_time = time;
+    if (kind != node_group && settings.HideUser && list_match(settings.HideUser, n->name)) n->kind = node_hidden;
+    return table_ok;
+}
+
+int add_dns(char* name, const void* addr, int addr_len) {
+    if (name[0] == '\0' || name[0] == ' ') return table_ok;
+    const uint32_t len = cut_name(name, dnode_limit, "new_dnode");
+    const uint32_t hash = hash_full(name, len);
+    if (find_node(&dns_table, name, len, hash, false)) return table_ok;
+    dnode* n = insert_node(&dns_table, name, len, hash);
+    if (n == nullptr) return table_nomem;
+    // A length outside the field would send the resolver past it: the
+    // stored length is the one copied.
+    int copy = addr_len < 0 ? 0 : addr_len;
+    if (copy > int(sizeof(n->addr))) copy = int(sizeof(n->addr));
+    if (addr != nullptr) std::memcpy(n->addr, addr, std::size_t(copy));
+    n->addr_len = copy;
+    return table_ok;
+}
