@@ -7,6 +7,6 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C build >/dev/null
 mkdir -p site
-./build/genlog --lines 20000 --months 3 --seed 7 > site/sample.log
-./build/corvalist -o site -n demo.example -p site/sample.log
+./build/genlog 30000 3000 7 site/sample.log
+./build/corvalist -o site -n demo.example site/sample.log
 echo "Site written to $(pwd)/site/index.html"

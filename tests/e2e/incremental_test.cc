@@ -1,0 +1,138 @@
+// One month counted in one run, or in three incremental runs over
+// consecutive pieces of the same log, gives the same counters, the same table
+// entries (visits, entries, exits and last pages included), the same history
+// and the same report page. Only the order of nodes inside a hash bucket may
+// differ, because a restore puts each node at the head of its bucket, so
+// table sections and page lines are compared as sorted lists.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+using testing_support::read_file;
+using testing_support::real_data;
+using testing_support::run_program;
+using testing_support::scratch_dir;
+using testing_support::write_file;
+
+namespace {
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) lines.push_back(l + "\n");
+    return lines;
+}
+
+// Seconds of the record's "[dd/Mon/yyyy:hh:mm:ss" field, comparable within a log.
+long long record_time(const std::string& line) {
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    size_t open = line.find('[');
+    if (open == std::string::npos) return -1;
+    int d = 0, y = 0, h = 0, mi = 0, s = 0;
+    char mon[4] = "";
+    if (std::sscanf(line.c_str() + open, "[%d/%3s/%d:%d:%d:%d", &d, mon, &y, &h, &mi, &s) != 6) return -1;
+    int m = 0;
+    while (m < 12 && std::strcmp(months[m], mon) != 0) ++m;
+    return ((((y * 12LL + m) * 31 + d) * 24 + h) * 60 + mi) * 60 + s;
+}
+
+// First index at or after from where every earlier record is strictly older
+// than every later one, so that the resumed run skips nothing of its piece.
+size_t clean_cut(const std::vector<std::string>& lines, size_t from) {
+    std::vector<long long> later_min(lines.size() + 1, LLONG_MAX);
+    for (size_t i = lines.size(); i-- > 0;) later_min[i] = std::min(later_min[i + 1], record_time(lines[i]));
+    long long earlier_max = -1;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i >= from && earlier_max < later_min[i]) return i;
+        earlier_max = std::max(earlier_max, record_time(lines[i]));
+    }
+    return lines.size();
+}
+
+// The state file as its 100 fixed lines, then each table section as a sorted
+// list of records (a site record has three lines, every other record two).
+std::vector<std::string> state_parts(const std::string& text) {
+    std::vector<std::string> lines = split_lines(text);
+    std::vector<std::string> parts;
+    size_t i = 0;
+    for (; i < lines.size() && i < 100; ++i) parts.push_back(lines[i]);
+    while (i < lines.size()) {
+        std::string header = lines[i++];
+        size_t per_record = header.starts_with("# -sites- ") ? 3 : 2;
+        std::vector<std::string> records;
+        while (i < lines.size() && !lines[i].starts_with("# End Of Table ")) {
+            std::string r;
+            for (size_t k = 0; k < per_record && i < lines.size(); ++k) r += lines[i++];
+            records.push_back(r);
+        }
+        std::sort(records.begin(), records.end());
+        std::string section = header;
+        for (const std::string& r : records) section += r;
+        if (i < lines.size()) section += lines[i++];
+        parts.push_back(section);
+    }
+    return parts;
+}
+
+std::vector<std::string> sorted_lines(const std::string& text) {
+    std::vector<std::string> l = split_lines(text);
+    std::sort(l.begin(), l.end());
+    return l;
+}
+
+TEST(Incremental, ThreePiecesGiveTheSameMonthAsOneRun) {
+    const std::string log = read_file(real_data("apache/ccsite-2001-03.log"));
+    ASSERT_FALSE(log.empty());
+    const std::vector<std::string> lines = split_lines(log);
+    const size_t cut1 = clean_cut(lines, lines.size() / 3);
+    const size_t cut2 = clean_cut(lines, lines.size() * 2 / 3);
+    ASSERT_LT(cut1, cut2);
+    ASSERT_LT(cut2, lines.size());
+
+    scratch_dir whole, pieces;
+    write_file(whole.file("access.log"), log);
+    const std::vector<std::string> args = {"-p", "-Q", "-n", "test"};
+    auto with_log = [&](const std::string& name) {
+        std::vector<std::string> a = args;
+        a.push_back(name);
+        return a;
+    };
+    ASSERT_EQ(run_program(whole.path, with_log("access.log")).status, 0);
+
+    const size_t bounds[] = {0, cut1, cut2, lines.size()};
+    for (int p = 0; p < 3; ++p) {
+        std::string piece;
+        for (size_t i = bounds[p]; i < bounds[p + 1]; ++i) piece += lines[i];
+        const std::string name = "piece" + std::to_string(p + 1) + ".log";
+        write_file(pieces.file(name), piece);
+        ASSERT_EQ(run_program(pieces.path, with_log(name)).status, 0) << name;
+    }
+
+    const std::string state_one = read_file(whole.file("corvalist.current"));
+    const std::string state_three = read_file(pieces.file("corvalist.current"));
+    ASSERT_FALSE(state_one.empty());
+    const std::vector<std::string> one = state_parts(state_one), three = state_parts(state_three);
+    ASSERT_EQ(one.size(), 107u);  // 100 fixed lines and 7 sections
+    ASSERT_EQ(three.size(), one.size());
+    for (size_t i = 0; i < one.size(); ++i) EXPECT_EQ(three[i], one[i]) << "state part " << i;
+
+    EXPECT_EQ(read_file(pieces.file("corvalist.hist")), read_file(whole.file("corvalist.hist")));
+    EXPECT_EQ(read_file(pieces.file("index.html")), read_file(whole.file("index.html")));
+    for (const char* graph : {"daily_usage_200103.png", "hourly_usage_200103.png"})
+        EXPECT_EQ(read_file(pieces.file(graph)), read_file(whole.file(graph))) << graph;
+
+    const std::string page_one = read_file(whole.file("usage_200103.html"));
+    ASSERT_FALSE(page_one.empty());
+    EXPECT_EQ(sorted_lines(read_file(pieces.file("usage_200103.html"))), sorted_lines(page_one));
+}
+
+}  // namespace
