@@ -304,6 +304,29 @@ TEST_F(ReportTest, HourlyRowDividesByDaySpan) {
     EXPECT_EQ(count_of(page, "<TR><TD ALIGN=center><FONT SIZE=\"-1\"><B>"), 24);
 }
 
+TEST_F(ReportTest, HourlyTableHeadings) {
+    std::string page = capture([] { write_hourly_table(); });
+    std::string e = S(table_open) + spacer;
+    e += S("<TR><TH BGCOLOR=\"#C0C0C0\" COLSPAN=13 ALIGN=center>") + ttl_hourly_stats + " " + month_full[0] +
+         " 2014</TH></TR>\n";
+    e += spacer;
+    e += S("<TR><TH ALIGN=center ROWSPAN=2 BGCOLOR=\"#C0C0C0\"><FONT SIZE=\"-1\">") + lbl_hour + "</FONT></TH>\n";
+    const char* heads[4][2] = {{"#00805c", lbl_hits}, {"#0040ff", lbl_files}, {"#00e0ff", lbl_pages}, {"#ff0000", lbl_kbytes}};
+    for (int i = 0; i < 4; ++i)
+        e += S("<TH ALIGN=center BGCOLOR=\"") + heads[i][0] + "\" COLSPAN=3><FONT SIZE=\"-1\">" + heads[i][1] +
+             (i < 3 ? "</FONT></TH>\n" : "</FONT></TH></TR>\n");
+    e += "<TR>";
+    for (int i = 0; i < 4; ++i)
+        e += S("<TH ALIGN=center BGCOLOR=\"") + heads[i][0] + "\"><FONT SIZE=\"-2\">" + lbl_avg +
+             "</FONT></TH>\n<TH ALIGN=center BGCOLOR=\"" + heads[i][0] + "\" COLSPAN=2><FONT SIZE=\"-2\">" + lbl_total +
+             (i < 3 ? "</FONT></TH>\n" : "</FONT></TH></TR>\n");
+    e += spacer;
+    e += "<TR><TD ALIGN=center><FONT SIZE=\"-1\"><B>0</B></FONT></TD>\n";
+    EXPECT_EQ(page.substr(0, e.size()), e);
+    const std::string end = S(spacer) + "</TABLE>\n<P>\n";
+    EXPECT_EQ(page.substr(page.size() - end.size()), end);
+}
+
 TEST_F(ReportTest, SectionLinksFollowSettings) {
     struct row {
         const char* what;

@@ -25,6 +25,8 @@ class ViewAllTest : public ReportTest {
     void TearDown() override {
         free_node_array(&u_array);
         free_node_array(&h_array);
+        free_node_array(&r_array);
+        free_node_array(&a_array);
         free_node_array(&s_array);
         free_node_array(&i_array);
         ReportTest::TearDown();
@@ -125,6 +127,47 @@ TEST_F(ViewAllTest, SearchPageSharesOfStringsOwnTotal) {
     ASSERT_EQ(unlink(file("search_201401.html").c_str()), 0);
     EXPECT_FALSE(write_view_all_search(0, 0));
     EXPECT_FALSE(file_exists(file("search_201401.html")));
+}
+
+TEST_F(ViewAllTest, NamesFromTheLogAreEscapedOnEveryPage) {
+    static const char raw[] = "<b>&\"x\"</b>";
+    struct row {
+        const char* page;
+        bool (*fill_and_write)();
+    };
+    const row rows[] = {
+        {"site_201401.html",
+         [] {
+             site(raw, 1, 1, 1, 0);
+             return fill_node_array(&h_array, &site_table) == report_ok && write_view_all_sites(1, 0);
+         }},
+        {"url_201401.html",
+         [] {
+             url(raw, 1, 0);
+             return fill_node_array(&u_array, &url_table) == report_ok && write_view_all_urls(1, 0);
+         }},
+        {"ref_201401.html",
+         [] {
+             referrer(raw, 1, node_group);
+             return fill_node_array(&r_array, &referrer_table) == report_ok && write_view_all_referrers(0, 1);
+         }},
+        {"agent_201401.html",
+         [] {
+             agent(raw, 1);
+             return fill_node_array(&a_array, &agent_table) == report_ok && write_view_all_agents(1, 0);
+         }},
+        {"user_201401.html",
+         [] {
+             user(raw, 1, 1, 1, 0);
+             return fill_node_array(&i_array, &user_table) == report_ok && write_view_all_users(1, 0);
+         }},
+    };
+    for (const row& r : rows) {
+        ASSERT_TRUE(r.fill_and_write()) << r.page;
+        std::string block = pre_block(contents(r.page));
+        EXPECT_NE(block.find("  &lt;b&gt;&amp;&quot;x&quot;&lt;/b&gt;\n"), std::string::npos) << r.page << "\n" << block;
+        EXPECT_EQ(block.find("<b>"), std::string::npos) << r.page;
+    }
 }
 
 TEST_F(ViewAllTest, UnopenablePageAnswersFalse) {

@@ -1,6 +1,8 @@
 // GeoDB keys, lookups and version text, on databases made by corvageo_build.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <string>
 
@@ -85,4 +87,33 @@ TEST(GeoBuilder, RejectsBadLines) {
         EXPECT_NE(r.err.find("line 2"), std::string::npos) << r.err;
         EXPECT_FALSE(file_exists(dir.file("out.dat"))) << bad;
     }
+}
+
+TEST(GeoDb, PathCutTo1023Bytes) {
+    // A database whose path is exactly 1023 bytes opens under any longer
+    // setting that starts with that path.
+    scratch_dir dir;
+    std::string path = dir.path;
+    while (1023 - path.size() > 250) {
+        path += "/" + std::string(200, 'd');
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    }
+    path += "/" + std::string(1023 - path.size() - 1, 'g');
+    ASSERT_EQ(path.size(), 1023u);
+    write_file(dir.file("geo.txt"), "10.1.2.3 ua\n");
+    run_result r = run_program(dir.path, {path, dir.file("geo.txt")}, "", tool_binary("corvageo_build"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_NE(open_geo_database((path + "/beyond.dat").c_str()), nullptr);
+    char code[3];
+    EXPECT_STREQ(geo_country_of("10.1.2.3", code), "ua");
+    close_geo_database();
+}
+
+TEST(GeoDb, DefaultPathNamedDefaultWhenItCannotBeOpened) {
+    if (file_exists(std::string(geo_default_dir) + "/GeoDB.dat")) GTEST_SKIP() << "a GeoDB is installed";
+    scratch_dir dir;
+    write_file(dir.file("a.log"), "192.0.2.1 - - [10/Oct/2013:10:30:00 +0000] \"GET /a.html HTTP/1.0\" 200 1\n");
+    run_result r = run_program(dir.path, {"-j", "a.log"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Error opening file: default\nGeoDB lookups disabled\n"), std::string::npos) << r.out;
 }

@@ -2,8 +2,13 @@
 // counting.
 #include "stats/process.h"
 
+#include <db_185.h>
+#include <fcntl.h>
+
+#include "resolve/dns.h"
 #include "stats/text.h"
 #include "stats_fixture.h"
+#include "test_support.h"
 
 namespace {
 
@@ -198,6 +203,52 @@ TEST_F(processing, host_check) {
         count(rec);
         EXPECT_STREQ(log_rec.host, r.checked) << r.host;
     }
+}
+
+// A numeric host is looked up in the cache; a bad cached name gives way to
+// the address, a good one is lowered. Names are never looked up.
+TEST_F(processing, host_from_the_cache) {
+    testing_support::scratch_dir dir;
+    const std::string path = dir.file("dns.db");
+    const struct {
+        const char* address;
+        const char* name;
+    } cached[] = {
+        {"192.0.2.1", "host.example.com"}, {"192.0.2.2", "a.b_c.example"}, {"192.0.2.3", "Mixed.Example"},
+        {"2001:db8::1", "v6.example"},     {"www.example.com", "other.example"},
+    };
+    DB* db = dbopen(path.c_str(), O_RDWR | O_CREAT, 0664, DB_HASH, nullptr);
+    ASSERT_NE(db, nullptr);
+    for (const auto& c : cached) {
+        std::string value(std::size_t(dns_value_length(int(std::strlen(c.name)))), '\0');
+        std::memcpy(&value[12], c.name, std::strlen(c.name));
+        DBT key{const_cast<char*>(c.address), std::strlen(c.address)}, data{&value[0], value.size()};
+        ASSERT_EQ(db->put(db, &key, &data, 0), 0);
+    }
+    db->close(db);
+    settings.DNSCache = path.c_str();
+    ASSERT_EQ(open_dns_cache(), 1);
+
+    const struct {
+        const char* host;
+        const char* counted;
+    } rows[] = {
+        {"192.0.2.1", "host.example.com"},
+        {"192.0.2.2", "192.0.2.2"},  // "_" after a dot: the address stays
+        {"192.0.2.3", "mixed.example"},
+        {"192.0.2.4", "192.0.2.4"},  // not cached
+        {"2001:db8::1", "v6.example"},
+        {"www.example.com", "www.example.com"},  // not numeric
+    };
+    for (const auto& r : rows) {
+        record rec;
+        rec.host = r.host;
+        count(rec);
+        EXPECT_STREQ(log_rec.host, r.counted) << r.host;
+        EXPECT_NE(node_named(site_table, r.counted), nullptr) << r.host;
+    }
+    close_dns_cache();
+    settings.DNSCache = nullptr;
 }
 
 TEST_F(processing, include_beats_ignore) {
