@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 #include "test_support.h"
 
@@ -133,6 +134,57 @@ TEST(Incremental, ThreePiecesGiveTheSameMonthAsOneRun) {
     const std::string page_one = read_file(whole.file("usage_200103.html"));
     ASSERT_FALSE(page_one.empty());
     EXPECT_EQ(sorted_lines(read_file(pieces.file("usage_200103.html"))), sorted_lines(page_one));
+}
+
+// The state is saved before the run's last visits are closed: a visit that is
+// over at the end of one piece gets its exit once, when the next piece shows
+// the site again, not a second time at the save.
+TEST(Incremental, SavedStateKeepsOpenVisitsOpen) {
+    scratch_dir dir;
+    auto line = [](const char* host, const char* time, const char* url) {
+        return std::string(host) + " - - [10/Oct/2013:" + time + " +0000] \"GET " + url + " HTTP/1.0\" 200 1024\n";
+    };
+    // 192.0.2.1's visit is over (two hours without a request) when each run ends.
+    write_file(dir.file("a.log"), line("192.0.2.1", "10:00:00", "/a.html") + line("192.0.2.2", "11:00:00", "/b.html"));
+    write_file(dir.file("b.log"), line("192.0.2.1", "12:00:00", "/c.html") + line("192.0.2.2", "14:00:00", "/b.html"));
+    struct row { const char* log; std::vector<std::string> urls; };
+    const row rows[] = {
+        // name / kind hits 0 bytes entries exits
+        {"a.log", {"/a.html\n0 1 0 1024 1 0\n", "/b.html\n0 1 0 1024 1 0\n"}},
+        {"b.log", {"/a.html\n0 1 0 1024 1 1\n", "/b.html\n0 2 0 2048 2 1\n", "/c.html\n0 1 0 1024 1 0\n"}},
+    };
+    for (const row& r : rows) {
+        ASSERT_EQ(run_program(dir.path, {"-p", "-Q", r.log}).status, 0) << r.log;
+        const std::string state = read_file(dir.file("corvalist.current"));
+        for (const std::string& u : r.urls) EXPECT_NE(state.find("\n" + u), std::string::npos) << r.log << ": " << u;
+    }
+}
+
+// A save that fails (here: the temporary name is a planted symbolic link)
+// removes the state file, so that the next run starts the month afresh
+// instead of loading the state of an older run; the link's target is never
+// written and the month's report and history are still written.
+TEST(Incremental, FailedSaveRemovesTheStateFile) {
+    scratch_dir dir;
+    auto line = [](const char* time, const char* url) {
+        return std::string("192.0.2.1 - - [10/Oct/2013:") + time + " +0000] \"GET " + url + " HTTP/1.0\" 200 1024\n";
+    };
+    write_file(dir.file("a.log"), line("10:00:00", "/a.html"));
+    write_file(dir.file("b.log"), line("11:00:00", "/b.html"));
+    ASSERT_EQ(run_program(dir.path, {"-p", "-Q", "a.log"}).status, 0);
+    ASSERT_FALSE(read_file(dir.file("corvalist.current")).empty());
+
+    write_file(dir.file("target"), "keep\n");
+    ASSERT_EQ(symlink("target", dir.file("corvalist.current.new").c_str()), 0);
+    const testing_support::run_result r = run_program(dir.path, {"-p", "-q", "b.log"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Error: Unable to open file corvalist.current.new (symlink)\n"
+                     "Error: Unable to save current run data\n");
+    EXPECT_FALSE(testing_support::file_exists(dir.file("corvalist.current")));
+    EXPECT_EQ(read_file(dir.file("target")), "keep\n");
+    // October: 2 hits, 2 files, 1 site, 2 KB over day 10, 2 pages.
+    EXPECT_NE(read_file(dir.file("corvalist.hist")).find("\n10 2013 2 2 1 2 10 10 2 "), std::string::npos);
+    EXPECT_TRUE(testing_support::file_exists(dir.file("usage_201310.html")));
 }
 
 }  // namespace

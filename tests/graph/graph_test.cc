@@ -157,6 +157,28 @@ TEST_F(GraphTest, DailyLabelsColourWeekendsOfAugust2013) {
     }
 }
 
+TEST_F(GraphTest, DailyLegendPlacement) {
+    // Upward at x = 493 with Lk 5, Ls 6, Lh 7, Lf 6, Lp 5: kilobytes at 375,
+    // sites 275, "/" 236, visits 227; pages 159, "/" 126, files 117, "/" 78,
+    // hits 69.
+    ASSERT_EQ(strlen(lbl_hits), 7u);
+    ASSERT_EQ(strlen(lbl_sites), 6u);
+    ASSERT_EQ(strlen(lbl_files), 6u);
+    ASSERT_EQ(strlen(lbl_pages), 5u);
+    uint64_t zero[31] = {};
+    double none[31] = {};
+    ASSERT_EQ(draw_daily_graph(png("d.png").c_str(), "t", 8, 2013, zero, zero, zero, none, zero, zero), graph_ok);
+    png_probe p(png("d.png"));
+    ASSERT_NE(p.im, nullptr);
+    struct word { int y; const char* text; int colour; };
+    const word words[] = {
+        {375, lbl_kbytes, colour_kbyte}, {275, lbl_sites, colour_site}, {236, "/", colour_black},
+        {227, lbl_visits, colour_visit}, {159, lbl_pages, colour_page}, {126, "/", colour_black},
+        {117, lbl_files, colour_file},   {78, "/", colour_black},        {69, lbl_hits, colour_hit},
+    };
+    for (const word& w : words) EXPECT_TRUE(p.shows(graph_small_font(), 493, w.y, w.text, w.colour, true)) << w.y;
+}
+
 TEST_F(GraphTest, EmptyMonthHasNoBarsAndScalesOneOneZero) {
     uint64_t zero[31] = {};
     double none[31] = {};
@@ -292,6 +314,55 @@ TEST_F(GraphTest, SummaryOutlinesOnlyBarsWiderThanTwoPixels) {
         if (t.months == 72) EXPECT_EQ(p.colours_in(22, 29, 25, 231).count(colour_black), 0u);
         EXPECT_TRUE(p.shows(graph_small_font(), 6, 18 + 26, "100", colour_black, true, 19));
     }
+}
+
+TEST_F(GraphTest, SummaryRightPanelsAndLegendPlacement) {
+    settings.GraphLines = 0;
+    settings.GraphMonths = 12;
+    hist_entry h[history_months];
+    window_ending(h, 2013, 12);
+    h[108].visits = 50;    // i = 0: half of V
+    h[108].sites = 100;    // V = 100
+    h[113].kbytes = 1024;  // i = 5: half of K
+    h[119].kbytes = 2048;  // i = 11: K
+    ASSERT_EQ(draw_summary_graph(png("u.png").c_str(), "t", h), graph_ok);
+    png_probe p(png("u.png"));
+    ASSERT_NE(p.im, nullptr);
+    // b2 = 15, c2 = 7.5, d = 4, e2 = 309.75: visits 309-316 from y 78, sites
+    // 313-320 from y 29 drawn over them. w3 = 9.5, e3 = 310.75: kilobytes of
+    // i = 11 at 475-484 from y 134, of i = 5 at 385-394 from y 183.
+    struct px { int x, y, colour; };
+    const px expect[] = {
+        {311, 77, colour_background}, {311, 78, colour_black},  {311, 79, colour_visit},
+        {309, 100, colour_black},     {310, 100, colour_visit}, {313, 100, colour_black},
+        {316, 100, colour_site},      {320, 100, colour_black}, {321, 100, colour_background},
+        {317, 28, colour_background}, {317, 29, colour_black},  {317, 30, colour_site},
+        {480, 133, colour_background}, {480, 134, colour_black}, {480, 135, colour_kbyte},
+        {475, 210, colour_black},     {484, 210, colour_black}, {485, 210, colour_background},
+        {390, 182, colour_background}, {390, 183, colour_black}, {390, 184, colour_kbyte},
+        {385, 210, colour_black},     {394, 210, colour_black}, {395, 210, colour_background},
+    };
+    for (const px& e : expect) EXPECT_EQ(p.at(e.x, e.y), e.colour) << e.x << "," << e.y;
+    EXPECT_TRUE(p.shows(graph_small_font(), 493, 18 + 26, "100", colour_black, true));
+    EXPECT_TRUE(p.shows(graph_small_font(), 493, 24 + 130, "2048", colour_black, true));
+
+    // Legend words of 5 (kbytes), 7 (visits), 6 (sites), 5 (pages), 6 (files)
+    // and 7 (hits) bytes.
+    ASSERT_EQ(strlen(lbl_kbytes), 5u);
+    ASSERT_EQ(strlen(lbl_visits), 7u);
+    ASSERT_EQ(strlen(lbl_sites), 6u);
+    ASSERT_EQ(strlen(lbl_pages), 5u);
+    ASSERT_EQ(strlen(lbl_files), 6u);
+    gdFontPtr f = graph_small_font();
+    EXPECT_TRUE(p.shows(f, 460, 236, lbl_kbytes, colour_kbyte));
+    EXPECT_TRUE(p.shows(f, 400, 10, lbl_visits, colour_visit));
+    EXPECT_TRUE(p.shows(f, 445, 10, "/", colour_black));
+    EXPECT_TRUE(p.shows(f, 454, 10, lbl_sites, colour_site));
+    EXPECT_TRUE(p.shows(f, 5, 230, lbl_pages, colour_page, true));
+    EXPECT_TRUE(p.shows(f, 5, 197, "/", colour_black, true));
+    EXPECT_TRUE(p.shows(f, 5, 188, lbl_files, colour_file, true));
+    EXPECT_TRUE(p.shows(f, 5, 149, "/", colour_black, true));
+    EXPECT_TRUE(p.shows(f, 5, 140, lbl_hits, colour_hit, true));
 }
 
 TEST(GraphFonts, KoiLettersAreCyrillicGlyphs) {
