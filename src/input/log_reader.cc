@@ -2,6 +2,8 @@
 //
 // Input formats: any byte stream; a line ends after its newline. gzip input
 // is decompressed by zlib, bzip2 input by libbz2, in pieces of 16384 bytes;
+// a compressed file may hold several streams one after another (parallel
+// compressors write them so, and so does concatenating two files), read as one;
 // plain files and standard input are read with read(2) in pieces of 256 KiB.
 // Lines are cut from the piece in memory, so a line costs one memchr and one
 // memcpy. The 4095-character limit and the last-line rules are those of a
@@ -34,7 +36,8 @@ struct log_input_rec {
     std::string log_path;            // own copy: a bzip2 rewind opens it again
     FILE* plain_stream = nullptr;    // plain file or stdin
     gzFile gz_stream = nullptr;
-    BZFILE* bz_stream = nullptr;
+    BZFILE* bz_stream = nullptr;     // the bzip2 stream being read from bz_file
+    FILE* bz_file = nullptr;
     bool is_open = false;
     // Block buffer: bytes [chunk_pos, chunk_fill) are still to be handed out.
     std::size_t chunk_fill = 0;
@@ -51,6 +54,70 @@ void empty_chunk() {
     log_input.chunk_pos = 0;
 }
 
+// Opens a bzip2 file for reading from its first stream; false when the file
+// cannot be opened or read.
+bool open_bzip2(const char* name) {
+    log_input.bz_file = std::fopen(name, "rb");
+    if (log_input.bz_file == nullptr) return false;
+    int err = BZ_OK;
+    log_input.bz_stream = BZ2_bzReadOpen(&err, log_input.bz_file, 0, 0, nullptr, 0);
+    if (err != BZ_OK || log_input.bz_stream == nullptr) {
+        if (log_input.bz_stream != nullptr) BZ2_bzReadClose(&err, log_input.bz_stream);
+        std::fclose(log_input.bz_file);
+        log_input.bz_stream = nullptr;
+        log_input.bz_file = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void close_bzip2() {
+    int err = BZ_OK;
+    if (log_input.bz_stream != nullptr) BZ2_bzReadClose(&err, log_input.bz_stream);
+    if (log_input.bz_file != nullptr) std::fclose(log_input.bz_file);
+    log_input.bz_stream = nullptr;
+    log_input.bz_file = nullptr;
+}
+
+// Decompresses up to size bytes into to; returns their number, 0 at the end
+// of the last stream, < 0 when the data is damaged or cut short (what that
+// read decoded is dropped with it). At the end of one stream the next one is
+// started with the bytes the decompressor had already read beyond it.
+long read_bzip2(char* to, int size) {
+    for (;;) {
+        if (log_input.bz_stream == nullptr) return 0;
+        int err = BZ_OK;
+        const int got = BZ2_bzRead(&err, log_input.bz_stream, to, size);
+        if (err == BZ_OK) return got;
+        if (err != BZ_STREAM_END) {
+            // A damaged stream is not read on: every later read finds the end.
+            BZ2_bzReadClose(&err, log_input.bz_stream);
+            log_input.bz_stream = nullptr;
+            return -1;
+        }
+        char ahead[BZ_MAX_UNUSED];
+        void* unused = nullptr;
+        int unused_count = 0;
+        BZ2_bzReadGetUnused(&err, log_input.bz_stream, &unused, &unused_count);
+        if (err != BZ_OK || unused_count < 0 || unused_count > BZ_MAX_UNUSED) unused_count = 0;
+        if (unused_count > 0) std::memcpy(ahead, unused, static_cast<std::size_t>(unused_count));
+        BZ2_bzReadClose(&err, log_input.bz_stream);
+        log_input.bz_stream = nullptr;
+        bool more = unused_count > 0;
+        if (!more) {
+            const int c = std::fgetc(log_input.bz_file);
+            more = c != EOF;
+            if (more) std::ungetc(c, log_input.bz_file);
+        }
+        if (more) {
+            log_input.bz_stream =
+                BZ2_bzReadOpen(&err, log_input.bz_file, 0, 0, unused_count > 0 ? ahead : nullptr, unused_count);
+            if (err != BZ_OK) log_input.bz_stream = nullptr;
+        }
+        if (got > 0) return got;
+    }
+}
+
 // Reads the next block; returns the number of bytes, 0 at end, < 0 on error.
 long refill() {
     long got = -1;
@@ -60,8 +127,7 @@ long refill() {
                 got = gzread(log_input.gz_stream, chunk, static_cast<unsigned>(packed_chunk_size));
             break;
         case compress_bzip2:
-            if (log_input.bz_stream != nullptr)
-                got = BZ2_bzread(log_input.bz_stream, chunk, static_cast<int>(packed_chunk_size));
+            got = read_bzip2(chunk, static_cast<int>(packed_chunk_size));
             break;
         default:
             if (log_input.plain_stream != nullptr) {
@@ -130,8 +196,7 @@ int open_log(const char* name) {
                 return log_packed_open_failed;
             }
         } else if (LogCompression == compress_bzip2) {
-            log_input.bz_stream = BZ2_bzopen(name, "rb");
-            if (log_input.bz_stream == nullptr) {
+            if (!open_bzip2(name)) {
                 std::fprintf(stderr, "%s %s (%d)\n", con_log_open_error, name, 2);
                 return log_packed_open_failed;
             }
@@ -220,8 +285,8 @@ int rewind_log() {
             gzrewind(log_input.gz_stream);
             break;
         case compress_bzip2:
-            if (log_input.bz_stream != nullptr) BZ2_bzclose(log_input.bz_stream);
-            log_input.bz_stream = BZ2_bzopen(log_input.log_name, "rb");
+            close_bzip2();
+            open_bzip2(log_input.log_name);
             std::memset(chunk, 0, packed_chunk_size);
             break;
         default:
@@ -236,7 +301,7 @@ int rewind_log() {
 int close_log() {
     if (!log_input.is_open) return log_ok;
     if (log_input.gz_stream != nullptr) gzclose(log_input.gz_stream);
-    if (log_input.bz_stream != nullptr) BZ2_bzclose(log_input.bz_stream);
+    close_bzip2();
     if (log_input.plain_stream != nullptr && log_input.plain_stream != stdin) std::fclose(log_input.plain_stream);
     log_input.gz_stream = nullptr;
     log_input.bz_stream = nullptr;

@@ -13,10 +13,13 @@
 // the line end, and a last line without a newline keeps its final character.
 #include "input/parse.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+
+#include <emmintrin.h>
 
 #include "lang/lang.h"
 #include "run/settings.h"
@@ -251,6 +254,21 @@ constexpr split_table make_split_table() {
 
 constexpr split_table split_class = make_split_table();
 
+// The first byte a or b in [c, end), or end; sixteen bytes a step, since
+// quoted text is most of a combined line.
+char* first_of(char* c, char* end, char a, char b) {
+    const __m128i va = _mm_set1_epi8(a);
+    const __m128i vb = _mm_set1_epi8(b);
+    for (; end - c >= 16; c += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+        const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
+        if (hits != 0) return c + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+    for (; c < end; ++c)
+        if (*c == a || *c == b) return c;
+    return end;
+}
+
 }  // namespace
 
 void split_fields(char* line, char* end) {
@@ -261,9 +279,8 @@ void split_fields(char* line, char* end) {
         if (quoted) {
             // Most bytes of a combined line are quoted: jump to the next quote,
             // or stop at a zero byte before it.
-            char* q = static_cast<char*>(std::memchr(c, '"', static_cast<std::size_t>(end - c)));
-            char* stop = q != nullptr ? q : end;
-            if (std::memchr(c, '\0', static_cast<std::size_t>(stop - c)) != nullptr || q == nullptr) return;
+            char* q = first_of(c, end, '"', '\0');
+            if (q == end || *q == '\0') return;
             c = q;
             if (c[-1] != '\\') quoted = false;
             continue;
@@ -377,9 +394,13 @@ int parse_clf(char* line, std::size_t len) {
     // Referrer, as logged with its quotes.
     start = p;
     bound = copy_bound(p, referrer_limit, last);
-    d = log_rec.referrer;
-    while (p < bound && *p != '\0' && *p != '\n') *d++ = *p++;
-    *d = '\0';
+    {
+        char* const stop = p < bound ? first_of(p, bound, '\0', '\n') : p;
+        const std::size_t n = static_cast<std::size_t>(stop - p);
+        std::memcpy(log_rec.referrer, p, n);
+        log_rec.referrer[n] = '\0';
+        p = stop;
+    }
     if (*p != '\0' && *p != '\n') warn(con_trunc_referrer, start);
     while (p < eol && *p != '\0') ++p;
     if (p < eol) ++p;
@@ -622,9 +643,39 @@ int parse_w3c(char* line, std::size_t len) {
 
 void reset_w3c_columns() { std::memset(&w3c_columns, 0, sizeof w3c_columns); }
 
+namespace {
+
+// Bytes of log_rec.request and log_rec.referrer that the last record may
+// have written. Every parser fills them from the line (plus a few quotes and
+// a method name) and record processing only shortens them or puts short
+// constants there ("- (Direct Request)"), so a record writes at most its line
+// length and a margin; only that part needs clearing, not the whole 5 kB.
+std::size_t request_used = sizeof log_rec.request, referrer_used = sizeof log_rec.referrer;
+constexpr std::size_t write_margin = 64;
+
+// Clears log_rec to zero bytes as far as the last record can have written,
+// and notes how far a line of len bytes may write.
+void clear_record(std::size_t len) {
+    static_assert(offsetof(log_record, host) == 0 && offsetof(log_record, request) < offsetof(log_record, status) &&
+                  offsetof(log_record, status) < offsetof(log_record, referrer) &&
+                  offsetof(log_record, referrer) < offsetof(log_record, user_agent),
+                  "field order the clearing relies on");
+    auto* base = reinterpret_cast<unsigned char*>(&log_rec);
+    std::memset(base, 0, offsetof(log_record, request));
+    std::memset(log_rec.request, 0, request_used);
+    std::memset(base + offsetof(log_record, status), 0, offsetof(log_record, referrer) - offsetof(log_record, status));
+    std::memset(log_rec.referrer, 0, referrer_used);
+    std::memset(base + offsetof(log_record, user_agent), 0, sizeof log_rec - offsetof(log_record, user_agent));
+    const std::size_t reach = len + write_margin;
+    request_used = reach < sizeof log_rec.request ? reach : sizeof log_rec.request;
+    referrer_used = reach < sizeof log_rec.referrer ? reach : sizeof log_rec.referrer;
+}
+
+}  // namespace
+
 int parse_record(char* line) {
-    std::memset(&log_rec, 0, sizeof log_rec);
     std::size_t len = std::strlen(line);
+    clear_record(len);
     // A carriage return before the newline belongs to the line end.
     if (len >= 2 && line[len - 1] == '\n' && line[len - 2] == '\r') {
         line[len - 2] = '\n';

@@ -18,26 +18,30 @@ node_array<snode> s_array;
 node_array<inode> i_array;
 node_array<anode> a_array;
 
+namespace {
+void drop_node_ranks(const void* items);  // forgets the name ranks of a released array
+}  // namespace
+
 template <class Node>
 int fill_node_array(node_array<Node>* arr, const node_table<Node>* table) {
     free_node_array(arr);
-    uint64_t n = 0;
-    for (int b = 0; b < table_size; ++b)
-        for (const Node* p = table->buckets[b]; p != nullptr; p = p->next) ++n;
+    // The table keeps its node count, so the chains are walked only once.
+    const uint64_t n = table->count;
     if (n == 0) return report_ok;
     Node** items = static_cast<Node**>(malloc(n * sizeof(Node*)));
     if (items == nullptr) return report_nomem;
     uint64_t k = 0;
     for (int b = 0; b < table_size; ++b)
-        for (Node* p = table->buckets[b]; p != nullptr; p = p->next) items[k++] = p;
+        for (Node* p = table->buckets[b]; p != nullptr && k < n; p = p->next) items[k++] = p;
     arr->items = items;
-    arr->count = n;
+    arr->count = k;
     arr->order = order_table;
     return report_ok;
 }
 
 template <class Node>
 void free_node_array(node_array<Node>* arr) {
+    if (arr->items != nullptr) drop_node_ranks(arr->items);
     free(arr->items);
     arr->items = nullptr;
     arr->count = 0;
@@ -63,15 +67,116 @@ using ull = unsigned long long;
 // bytes). Two nodes with equal key and equal name (a group label equal to an
 // ordinary name) keep no defined order between them; the names decide all
 // other ties, so the result does not depend on the sort algorithm.
+//
+// Each node gets the rank of its name among the array's names once (equal
+// names, equal ranks), and every sort then runs over copies of (key, rank):
+// no comparison touches a node or a name. Rank order is strcmp order, and
+// std::sort's steps depend only on the comparison answers, so the permutation
+// (ties of equal names included) is the one the plain node sort gives.
+struct name_rec {
+    uint64_t hi, lo;  // first sixteen name bytes, big-endian, zero after the end
+    const char* name;
+    uint32_t at;      // position in the array
+};
+
+template <class K>
+struct sort_rec {
+    K key;
+    uint32_t rank;
+    void* node;
+};
+
+// Ranks of the names of the array last ranked, in its current order; the
+// array's items pointer identifies it until it is filled again or freed.
+struct rank_cache {
+    const void* items = nullptr;
+    uint64_t count = 0;
+    uint32_t* ranks = nullptr;
+} ranked;
+
+void drop_ranks() {
+    free(ranked.ranks);
+    ranked = rank_cache{};
+}
+
+void drop_node_ranks(const void* items) {
+    if (ranked.items == items) drop_ranks();
+}
+
+inline uint64_t be_bytes(const char* p, int* ended) {
+    uint64_t v = 0;
+    int i = 0;
+    if (!*ended)
+        for (; i < 8 && p[i] != '\0'; ++i) v = (v << 8) | static_cast<unsigned char>(p[i]);
+    if (i < 8) *ended = 1;
+    return i == 0 ? 0 : v << (8 * (8 - i));
+}
+
+inline bool name_less(const name_rec& a, const name_rec& b) {
+    if (a.hi != b.hi) return a.hi < b.hi;
+    if (a.lo != b.lo) return a.lo < b.lo;
+    if ((a.lo & 0xff) == 0) return false;  // both names end within sixteen bytes: equal
+    return strcmp(a.name + 16, b.name + 16) < 0;
+}
+
+template <class Node>
+bool rank_names(const node_array<Node>* arr) {
+    if (ranked.items == arr->items && ranked.count == arr->count && ranked.ranks) return true;
+    drop_ranks();
+    const uint64_t n = arr->count;
+    if (n > UINT32_MAX) return false;
+    auto* ranks = static_cast<uint32_t*>(malloc(n * sizeof(uint32_t)));
+    auto* names = static_cast<name_rec*>(malloc(n * sizeof(name_rec)));
+    if (ranks == nullptr || names == nullptr) {
+        free(ranks);
+        free(names);
+        return false;
+    }
+    for (uint64_t k = 0; k < n; ++k) {
+        const char* name = arr->items[k]->name;
+        int ended = 0;
+        const uint64_t hi = be_bytes(name, &ended);
+        const uint64_t lo = be_bytes(name + (ended ? 0 : 8), &ended);
+        names[k] = name_rec{hi, lo, name, static_cast<uint32_t>(k)};
+    }
+    std::sort(names, names + n, name_less);
+    uint32_t rank = 0;
+    for (uint64_t k = 0; k < n; ++k) {
+        if (k > 0 && name_less(names[k - 1], names[k])) ++rank;
+        ranks[names[k].at] = rank;
+    }
+    free(names);
+    ranked = rank_cache{arr->items, n, ranks};
+    return true;
+}
+
 template <class Node, class Key>
 void sort_by(node_array<Node>* arr, Key key, sort_order order) {
-    if (arr->items != nullptr)
-        std::sort(arr->items, arr->items + arr->count, [&](const Node* a, const Node* b) {
+    arr->order = order;
+    if (arr->items == nullptr) return;
+    using K = decltype(key(arr->items[0]));
+    using rec = sort_rec<K>;
+    const uint64_t n = arr->count;
+    rec* recs = rank_names(arr) ? static_cast<rec*>(malloc(n * sizeof(rec))) : nullptr;
+    if (recs == nullptr) {  // no room for the copies: the same order, slower
+        std::sort(arr->items, arr->items + n, [&](const Node* a, const Node* b) {
             auto ka = key(a), kb = key(b);
             if (ka != kb) return ka > kb;
             return strcmp(a->name, b->name) < 0;
         });
-    arr->order = order;
+        drop_ranks();
+        return;
+    }
+    for (uint64_t k = 0; k < n; ++k) recs[k] = rec{key(arr->items[k]), ranked.ranks[k], arr->items[k]};
+    std::sort(recs, recs + n, [](const rec& a, const rec& b) {
+        if (a.key != b.key) return a.key > b.key;
+        return a.rank < b.rank;
+    });
+    for (uint64_t k = 0; k < n; ++k) {
+        arr->items[k] = static_cast<Node*>(recs[k].node);
+        ranked.ranks[k] = recs[k].rank;
+    }
+    free(recs);
 }
 
 }  // namespace
@@ -186,10 +291,13 @@ void write_plain_name(FILE* out, const char* name) {
 
 // A name that carries its own address ("scheme://...") becomes a link only
 // for the web and file-transfer schemes: "javascript://%0A..." and its kin
-// would run script in the reader's browser when clicked.
+// would run script in the reader's browser when clicked. A name that starts
+// with "/" is a path on this server (an address in its query or path, such
+// as "/frame.html?o=https://x", names no scheme) and links as written.
 bool is_linkable_address(const char* name) {
     const char* sep = strstr(name, "://");
     if (sep == nullptr) return false;
+    if (name[0] == '/') return true;
     std::size_t n = static_cast<std::size_t>(sep - name);
     static constexpr const char* schemes[] = {"http", "https", "ftp"};
     for (const char* s : schemes)

@@ -67,7 +67,8 @@ constexpr char month_names[12][4] = {"jan", "feb", "mar", "apr", "may", "jun",
 // number would.
 int read_number(const char* text, std::size_t len, std::size_t off) {
     std::size_t i = off;
-    while (i < len && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    // A digit is never white space, so the common case asks no locale.
+    while (i < len && !(text[i] >= '0' && text[i] <= '9') && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
     bool negative = false;
     if (i < len && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
     int value = 0;
@@ -503,6 +504,9 @@ int run_corvalist(int argc, char** argv) {
         std::fflush(stdout);
         resolve_log_addresses();
         if (rewind_log() != log_ok) return 0;
+        // The main pass reads the directives again from the top; columns left
+        // from the end of the first pass must not name its first data lines.
+        reset_w3c_columns();
     }
     if (lookup_only) return 0;
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "input/log_rec.h"
 #include "lang/lang.h"
 #include "resolve/dns.h"
@@ -176,6 +178,21 @@ void clean_agent() {
         if (len > 0) agent[len - 1] = '\0';
     }
     char* p = agent;
+    // Sixteen bytes a step while they lie inside the field: a control byte
+    // (the terminating zero too), "<" or ">" ends the agent.
+    const char* const field_end = log_rec.user_agent + sizeof(log_rec.user_agent);
+    const __m128i below_space = _mm_set1_epi8(31), del = _mm_set1_epi8(127);
+    const __m128i lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
+    for (; field_end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i control = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, below_space), v), _mm_cmpeq_epi8(v, del));
+        const __m128i angle = _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt));
+        const int hits = _mm_movemask_epi8(_mm_or_si128(control, angle));
+        if (hits != 0) {
+            p += __builtin_ctz(static_cast<unsigned>(hits));
+            break;
+        }
+    }
     while (!(cls(*p) & agent_end)) ++p;
     *p = '\0';
 }
@@ -195,22 +212,35 @@ void clean_user() {
 
 // ------------------------------------------------------------------- host
 
-void check_host() {
+// Returns whether host was changed (a lowered letter, a cache name, "Invalid").
+bool check_host() {
     char* host = log_rec.host;
+    // The host as it came, kept only once something is about to change it:
+    // until then the host itself is that text.
     char saved[sizeof(log_rec.host)];
-    std::memcpy(saved, host, sizeof(saved));
-    saved[sizeof(saved) - 1] = '\0';
-
-    if (dns_cache_is_open() && is_numeric_address(host)) lookup_dns_cache(host);
+    bool changed = false;
+    auto save = [&] {
+        if (changed) return;
+        std::memcpy(saved, host, sizeof(saved));
+        saved[sizeof(saved) - 1] = '\0';
+        changed = true;
+    };
+    if (dns_cache_is_open() && is_numeric_address(host)) {
+        save();
+        lookup_dns_cache(host);
+    }
 
     if (!(cls(host[0]) & alnum) && host[0] != ':') {
         set_text(host, "Invalid");
-        return;
+        return true;
     }
     bool dot_seen = false;
     for (char* p = host; *p != '\0'; ++p) {
-        *p = ascii_lower(*p);
-        const char c = *p;
+        const char c = ascii_lower(*p);
+        if (c != *p) {
+            save();
+            *p = c;
+        }
         if ((cls(c) & alnum) || c == '-' || c == ':') continue;
         if (c == '.') {
             dot_seen = true;
@@ -218,14 +248,18 @@ void check_host() {
         }
         if (c == '_' && !dot_seen) continue;
         // A bad name from the cache gives way to the address it replaced.
-        if (std::strcmp(host, saved) != 0)
+        if (changed && std::strcmp(host, saved) != 0)
             set_text(host, saved);
         else
             set_text(host, "Invalid");
-        return;
+        return true;
     }
     const std::size_t len = std::strlen(host);
-    if (!(cls(host[len - 1]) & alnum)) set_text(host, "Invalid");
+    if (!(cls(host[len - 1]) & alnum)) {
+        set_text(host, "Invalid");
+        return true;
+    }
+    return changed;
 }
 
 bool matches(const nlist* list, const char* name) { return list != nullptr && list_match(list, name) != nullptr; }
@@ -322,8 +356,9 @@ void normalise_record() {
 int count_record() {
     if (!url_class_ready) build_url_class();
     prefetch_record_nodes();
-    check_host();
+    const bool host_changed = check_host();
     if (filtered_out()) return record_ignored;
+    vouch_prefetched_names(!host_changed);
 
     month_totals_rec& m = month_totals;
     const int status = log_rec.status;

@@ -251,6 +251,59 @@ uint32_t cut_name(char* name, uint32_t limit, const char* who) {
 // Page answer of the record being counted: -1 unknown (ask is_page).
 int record_page = -1;
 
+// The record's host, URL and referrer as hashed for the prefetch. While the
+// record is counted, and only for names record processing has vouched for
+// (vouch_prefetched_names), an insert of the same buffer at the same length
+// reuses length and hash instead of scanning the name twice more.
+struct known_name {
+    const char* name;  // nullptr: none
+    uint32_t len, hash;
+};
+known_name known[3];  // host, URL, referrer
+bool known_vouched = false;
+
+// Length (after the over-long cut) and hash of a name given to an insert.
+uint32_t cut_and_hash(char* name, uint32_t limit, const char* who, uint32_t* hash) {
+    if (known_vouched)
+        for (const known_name& k : known)
+            if (k.name == name) {
+                *hash = k.hash;
+                return k.len;
+            }
+    const uint32_t len = cut_name(name, limit, who);
+    *hash = hash_full(name, len);
+    return len;
+}
+
+// Agents are long and few, and nearly every record names one: their hashes
+// are remembered by name, 64 slots chosen by length and two bytes, e.g.
+// "Mozilla/5.0 (X11)" -> 0x8f3e21c4. A hash depends on the name alone, so a
+// remembered one is always right.
+struct agent_hash_slot {
+    uint32_t len, hash;  // len 0: empty
+    char name[anode_limit + 1];
+};
+agent_hash_slot agent_hashes[64];
+
+uint32_t cut_and_hash_agent(char* name, const char* who, uint32_t* hash) {
+    const uint32_t len = cut_name(name, anode_limit, who);
+    if (len == 0) {
+        *hash = 0;
+        return 0;
+    }
+    const auto* u = reinterpret_cast<const unsigned char*>(name);
+    agent_hash_slot& slot = agent_hashes[(len * 31u + u[len / 2] * 7u + u[len - 1]) & 63u];
+    if (slot.len == len && std::memcmp(slot.name, name, len) == 0) {
+        *hash = slot.hash;
+        return len;
+    }
+    *hash = hash_full(name, len);
+    slot.len = len;
+    slot.hash = *hash;
+    std::memcpy(slot.name, name, len);
+    return len;
+}
+
 bool current_is_page() {
     if (record_page >= 0) return record_page != 0;
     return is_page(log_rec.request);
@@ -272,10 +325,11 @@ void find_current_url(unode** any, unode** plain) {
         return;
     }
     const char* text = log_rec.request;
-    const uint32_t len = uint32_t(strnlen(text, sizeof(log_rec.request)));
+    const bool known_url = known_vouched && known[1].name == text;
+    const uint32_t len = known_url ? known[1].len : uint32_t(strnlen(text, sizeof(log_rec.request)));
     *any = *plain = nullptr;
     if (len <= uint32_t(unode_limit)) {
-        const uint32_t hash = hash_full(text, len);
+        const uint32_t hash = known_url ? known[1].hash : hash_full(text, len);
         *any = find_any(&url_table, text, len, hash);
         *plain = (*any == nullptr || (*any)->kind != node_group) ? *any
                                                                   : find_node(&url_table, text, len, hash, false);
@@ -300,6 +354,12 @@ inline bool visit_over(uint64_t now, uint64_t last) {
 void set_record_page(int page) {
     record_page = page < 0 ? -1 : (page != 0);
     current_url.valid = false;
+    if (page < 0) known_vouched = false;
+}
+
+void vouch_prefetched_names(bool host_unchanged) {
+    if (!host_unchanged) known[0].name = nullptr;
+    known_vouched = true;
 }
 
 // ---------------------------------------------------------------- prefetch
@@ -315,10 +375,11 @@ struct warm_name {
 warm_name warm_site, warm_daily, warm_url, warm_referrer;
 
 // Hash of name for the prefetch, or nothing (false) when it is over limit.
-bool warm_hash(const char* name, uint32_t limit, uint32_t* hash) {
+bool warm_hash(const char* name, uint32_t limit, uint32_t* hash, uint32_t* length) {
     const uint32_t len = uint32_t(strnlen(name, limit + 1));
     if (len > limit) return false;
     *hash = hash_full(name, len);
+    *length = len;
     return true;
 }
 
@@ -356,13 +417,31 @@ void warm_node(const node_table<Node>* t, warm_name& w) {
 }  // namespace
 
 void prefetch_record(const char* host, const char* url, const char* referrer) {
-    uint32_t hash;
-    if (host && warm_hash(host, hnode_limit, &hash)) {
-        warm_site = warm_slot(&site_table, hash);
-        warm_daily = warm_slot(&daily_site_table, hash);
+    uint32_t hash, len;
+    known_vouched = false;
+    if (host) {
+        known[0].name = nullptr;
+        if (warm_hash(host, hnode_limit, &hash, &len)) {
+            warm_site = warm_slot(&site_table, hash);
+            warm_daily = warm_slot(&daily_site_table, hash);
+            known[0] = known_name{host, len, hash};
+        }
     }
-    if (url && warm_hash(url, unode_limit, &hash)) warm_url = warm_slot(&url_table, hash);
-    if (referrer && warm_hash(referrer, rnode_limit, &hash)) warm_referrer = warm_slot(&referrer_table, hash);
+    if (url) {
+        known[1].name = nullptr;
+        if (warm_hash(url, unode_limit, &hash, &len)) {
+            warm_url = warm_slot(&url_table, hash);
+            if (url[0] != '-') known[1] = known_name{url, len, hash};
+        }
+    }
+    if (referrer) {
+        known[2].name = nullptr;
+        // A referrer beginning with "-" is rewritten by its insert.
+        if (warm_hash(referrer, rnode_limit, &hash, &len)) {
+            warm_referrer = warm_slot(&referrer_table, hash);
+            if (referrer[0] != '-') known[2] = known_name{referrer, len, hash};
+        }
+    }
 }
 
 void prefetch_record_nodes() {
@@ -433,8 +512,8 @@ void free_all_tables() {
 int add_url(char* name, int kind, uint64_t hits, uint64_t* counter, uint64_t entries, uint64_t exits,
             double bytes) {
     if (name[0] == '-') return table_ok;
-    const uint32_t len = cut_name(name, unode_limit, "new_unode");
-    const uint32_t hash = hash_full(name, len);
+    uint32_t hash;
+    const uint32_t len = cut_and_hash(name, unode_limit, "new_unode", &hash);
     if (unode* n = find_node(&url_table, name, len, hash, kind == node_group)) {
         n->hits += hits;
         n->bytes += bytes;
@@ -461,8 +540,12 @@ namespace {
 template <class Node>
 int add_counted(node_table<Node>* t, char* name, uint32_t limit, const char* who, int kind, uint64_t hits,
                 uint64_t* counter, const nlist* hide) {
-    const uint32_t len = cut_name(name, limit, who);
-    const uint32_t hash = hash_full(name, len);
+    uint32_t hash;
+    uint32_t len;
+    if constexpr (std::is_same_v<Node, anode>)
+        len = cut_and_hash_agent(name, who, &hash);
+    else
+        len = cut_and_hash(name, limit, who, &hash);
     if (Node* n = find_node(t, name, len, hash, kind == node_group)) {
         n->hits += hits;
         return table_ok;
@@ -511,8 +594,8 @@ int add_search(char* name, uint64_t hits) {
 
 int add_site(char* name, int kind, uint64_t hits, uint64_t files, uint64_t* counter, uint64_t restore_visits,
              double bytes, uint64_t time, const char* restore_last_page, site_table_t* table) {
-    const uint32_t len = cut_name(name, hnode_limit, "new_hnode");
-    const uint32_t hash = hash_full(name, len);
+    uint32_t hash;
+    const uint32_t len = cut_and_hash(name, hnode_limit, "new_hnode", &hash);
     // Entry and exit pages belong to the visits of real sites in the month's
     // table; a group total has visits of its own but must not count its
     // members' entries and exits a second time.

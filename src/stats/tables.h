@@ -171,6 +171,11 @@ void set_record_page(int page);
 // that changed in between is skipped.
 void prefetch_record(const char* host, const char* url, const char* referrer);
 void prefetch_record_nodes();
+// Record processing vouches, once the record's names are final, that the
+// URL and referrer buffers (and the host, when host_unchanged) still hold what
+// prefetch_record saw; until set_record_page(-1), inserts of those buffers
+// reuse the prefetch's length and hash.
+void vouch_prefetched_names(bool host_unchanged);
 
 // Name string of the first URL node named text (any kind), or empty_name.
 const char* find_url_name(const char* text);

@@ -239,6 +239,48 @@ TEST_F(LogReaderTest, TruncatedCompressedFilesEndEarlyWithWholeLines) {
     EXPECT_TRUE(read_lines().empty());
 }
 
+TEST_F(LogReaderTest, ConcatenatedBzip2StreamsAreReadToTheEnd) {
+    // Parallel compressors write one bzip2 stream after another; the lines of
+    // every stream come out, a line may run on from one stream into the next,
+    // an empty stream in between changes nothing, and the last-line rule
+    // holds at the very end only. The big stream is compressed to far more
+    // than the 5000 bytes the decompressor reads ahead.
+    std::string big;
+    std::vector<std::string> big_lines;
+    for (int i = 0; i < 20000; ++i) {
+        big_lines.push_back("line " + std::to_string(i * 7919 % 100003) + "\n");
+        big += big_lines.back();
+    }
+    const std::string a = ts::read_file(make("a.bz2", "one\ntw"));
+    const std::string b = ts::read_file(make("b.bz2", "o\nthree\n"));
+    const std::string empty = ts::read_file(make("e.bz2", ""));
+    const std::string c = ts::read_file(make("c.bz2", big));
+    const std::string d = ts::read_file(make("d.bz2", "four\nfive"));
+    std::vector<std::string> abcd = {"one\n", "two\n", "three\n"};
+    abcd.insert(abcd.end(), big_lines.begin(), big_lines.end());
+    abcd.push_back("four\n");
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::vector<std::string> lines;
+    } rows[] = {
+        {"two streams", a + b, {"one\n", "two\n", "three\n"}},
+        {"an empty stream between", a + empty + b, {"one\n", "two\n", "three\n"}},
+        {"a long stream between", a + b + c + d, abcd},
+        {"garbage after the last stream", a + b + "junk", {"one\n", "two\n", "three\n"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const std::string path = dir_.file("multi.log.bz2");
+        ts::write_file(path, r.bytes);
+        ASSERT_EQ(open_log(path.c_str()), log_ok);
+        EXPECT_EQ(read_lines(), r.lines);
+        ASSERT_EQ(rewind_log(), log_ok);
+        EXPECT_EQ(read_lines(), r.lines);
+        close_log();
+    }
+}
+
 TEST_F(LogReaderTest, RewindStartsAgainWithNothingLeftOver) {
     std::string log;
     for (int i = 0; i < 5000; ++i) log += "record " + std::to_string(i) + "\n";

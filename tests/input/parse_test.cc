@@ -385,6 +385,24 @@ TEST_F(ParseTest, W3cDirectiveAndDataLines) {
     for (const parse_case& c : cases) check(c);
 }
 
+// Proxy times and W3C (UTC) times are shown in the machine's local time, two
+// hours east of UTC here. The seconds differ from the other cases' so that no
+// earlier conversion is reused.
+TEST_F(ParseTest, ProxyAndW3cDatesInLocalTime) {
+    setenv("TZ", "EET-2", 1);
+    tzset();
+    settings.LogType = log_squid;
+    // 1381234568 is 2013-10-08 12:16:08 UTC (see squid_line).
+    check({"proxy", with(squid_line, "1381234567.123", "1381234568.5"), record_good,
+           {"10.1.2.3", "-", "[08/Oct/2013:14:16:08 -0000]", nullptr, 200, 1234, "", ""}});
+    settings.LogType = log_w3c;
+    parse(w3c_fields);
+    check({"w3c", with(w3c_data, "2013-10-01 12:00:00", "2013-12-31 23:30:09"), record_good,
+           {"10.1.2.3", "", "[01/Jan/2014:01:30:09 -0000]", "\"GET /a.asp?x=1\"", 200, 512, "", nullptr}});
+    setenv("TZ", "UTC", 1);
+    tzset();
+}
+
 TEST_F(ParseTest, W3cColumnsRedeclaredByEachDirective) {
     settings.LogType = log_w3c;
     parse(w3c_fields);

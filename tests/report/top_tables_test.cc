@@ -110,6 +110,31 @@ TEST_F(TopTableTest, SortOrdersBreakTiesByteWise) {
     EXPECT_EQ(names_of(s_array), (names{"apple", "Zebra", "zebra"}));
 }
 
+// Names that agree over their first 8 or 16 bytes, or end there, and a byte
+// above 127: equal keys must still fall in plain byte order, through a
+// second sort of the same array and after the array is filled again.
+TEST_F(TopTableTest, EqualKeysSortByWholeNameAcrossLongPrefixes) {
+    url("/section/item0002", 1, 100);
+    url("/section/\xe0", 1, 500);
+    url("/section", 1, 100);
+    url("/section/item0001", 1, 100);
+    url("/sectioN", 1, 100);
+    url("/section/", 1, 100);
+    url("/section/item000", 1, 100);
+    const names by_name = {"/sectioN", "/section", "/section/", "/section/item000",
+                           "/section/item0001", "/section/item0002", "/section/\xe0"};
+    urls_in(order_hits);
+    EXPECT_EQ(names_of(u_array), by_name);
+    sort_urls(&u_array, order_kbytes);
+    EXPECT_EQ(names_of(u_array), (names{"/section/\xe0", "/sectioN", "/section", "/section/", "/section/item000",
+                                        "/section/item0001", "/section/item0002"}));
+    free_node_array(&u_array);
+    url("/section/item", 1, 100);
+    urls_in(order_hits);
+    EXPECT_EQ(names_of(u_array), (names{"/sectioN", "/section", "/section/", "/section/item", "/section/item000",
+                                        "/section/item0001", "/section/item0002", "/section/\xe0"}));
+}
+
 TEST_F(TopTableTest, HiddenEntriesNeitherShownNorCounted) {
     settings.TopURLs = 50;
     char name[32];
@@ -251,6 +276,11 @@ TEST_F(TopTableTest, UrlAndReferrerLinkRules) {
         {"ftp log, plain", [] { settings.LogType = log_ftp; }, "/pub/file.tgz", "/pub/file.tgz"},
         {"ftp log, full address", [] { settings.LogType = log_ftp; }, "ftp://h/f", "<A HREF=\"ftp://h/f\">ftp://h/f</A>"},
         {"script scheme is no link", [] {}, "javascript://x/%0aalert(1)", "javascript://x/%0aalert(1)"},
+        // A path of this server with an address in its query links to itself as written.
+        {"path naming an address", [] {}, "/frame.html?a=1&o=https://x.example",
+         "<A HREF=\"/frame.html?a=1&amp;o=https://x.example\">/frame.html?a=1&amp;o=https://x.example</A>"},
+        {"ftp log, path naming an address", [] { settings.LogType = log_ftp; }, "/pub/ftp://mirror",
+         "<A HREF=\"/pub/ftp://mirror\">/pub/ftp://mirror</A>"},
     };
     for (const row& r : url_rows) {
         reset_settings();
@@ -280,6 +310,46 @@ TEST_F(TopTableTest, UrlAndReferrerLinkRules) {
     }
 }
 
+TEST_F(TopTableTest, ReferrerTableByteForByte) {
+    settings.LinkReferrer = true;
+    settings.AllReferrers = true;
+    settings.TopReferrers = 2;
+    referrer("Search engines", 3, node_group);
+    referrer("http://a.example/", 2);
+    referrer("- (Direct Request)", 1);
+    month_totals.total_hits = 8;
+    month_totals.total_referrers = 2;
+    ASSERT_EQ(fill_node_array(&r_array, &referrer_table), report_ok);
+    sort_referrers(&r_array);
+    const std::string spacer = "<TR><TH HEIGHT=4></TH></TR>\n";
+    std::string e = "<A NAME=\"TOPREFS\"></A>\n<TABLE WIDTH=510 BORDER=2 CELLSPACING=1 CELLPADDING=1>\n" + spacer;
+    e += S("<TR><TH BGCOLOR=\"#C0C0C0\" ALIGN=CENTER COLSPAN=4>") + top_first + " 2 " + top_of + " 2 " + top_referrers +
+         "</TH></TR>\n" + spacer;
+    e += S("<TR><TH BGCOLOR=\"#C0C0C0\" ALIGN=center><FONT SIZE=\"-1\">#</FONT></TH>\n"
+           "<TH BGCOLOR=\"#00805c\" ALIGN=center COLSPAN=2><FONT SIZE=\"-1\">") +
+         lbl_hits + "</FONT></TH>\n<TH BGCOLOR=\"#00e0ff\" ALIGN=center><FONT SIZE=\"-1\">" + lbl_referrer +
+         "</FONT></TH></TR>\n" + spacer;
+    // 3 of 8 hits and 2 of 8.
+    e += "<TR BGCOLOR=\"#D0D0E0\">\n<TD ALIGN=center><FONT SIZE=\"-1\"><B>1</B></FONT></TD>\n"
+         "<TD ALIGN=right><FONT SIZE=\"-1\"><B>3</B></FONT></TD>\n<TD ALIGN=right><FONT SIZE=\"-2\">37.50%</FONT></TD>\n"
+         "<TD ALIGN=left NOWRAP><FONT SIZE=\"-1\"><STRONG>Search engines</STRONG></FONT></TD></TR>\n";
+    e += "<TR>\n<TD ALIGN=center><FONT SIZE=\"-1\"><B>2</B></FONT></TD>\n"
+         "<TD ALIGN=right><FONT SIZE=\"-1\"><B>2</B></FONT></TD>\n<TD ALIGN=right><FONT SIZE=\"-2\">25.00%</FONT></TD>\n"
+         "<TD ALIGN=left NOWRAP><FONT SIZE=\"-1\"><A HREF=\"http://a.example/\" rel=\"nofollow\">http://a.example/</A>"
+         "</FONT></TD></TR>\n";
+    e += spacer;
+    e += S("<TR BGCOLOR=\"#D0D0E0\"><TD COLSPAN=4 ALIGN=\"center\">\n<FONT SIZE=\"-1\"><A HREF=\"./ref_201401.html\">") +
+         all_referrers + "</A></TD></TR>\n";
+    e += "</TABLE>\n<P>\n";
+    EXPECT_EQ(capture([] { write_top_referrers(); }), e);
+    // The view-all page lists the group, an empty line, then both normal referrers.
+    std::string all = contents("ref_201401.html");
+    EXPECT_NE(all.find("3         37.50%  Search engines\n\n"
+                       "2         25.00%  http://a.example/\n"
+                       "1         12.50%  - (Direct Request)\n</PRE>"),
+              std::string::npos);
+}
+
 TEST_F(TopTableTest, EntryPagesCountOnlyNormalUrlsWithEntries) {
     month_totals.total_hits = 20;
     url("/home", 10, 0, node_normal, 3, 0);
@@ -299,6 +369,12 @@ TEST_F(TopTableTest, EntryPagesCountOnlyNormalUrlsWithEntries) {
                         "<TD ALIGN=right><FONT SIZE=\"-2\">75.00%</FONT></TD>\n"),
               std::string::npos);
     EXPECT_EQ(name_cells(page).size(), 2u);
+    EXPECT_NE(page.find(S("<TR><TH BGCOLOR=\"#C0C0C0\" ALIGN=center><FONT SIZE=\"-1\">#</FONT></TH>\n"
+                          "<TH BGCOLOR=\"#00805c\" ALIGN=center COLSPAN=2><FONT SIZE=\"-1\">") +
+                        lbl_hits + "</FONT></TH>\n<TH BGCOLOR=\"#ffff00\" ALIGN=center COLSPAN=2><FONT SIZE=\"-1\">" +
+                        lbl_visits + "</FONT></TH>\n<TH BGCOLOR=\"#00e0ff\" ALIGN=center><FONT SIZE=\"-1\">" + lbl_url +
+                        "</FONT></TH></TR>\n"),
+              std::string::npos);
     // No exits at all: nothing, not even the anchor.
     urls_in(order_exit);
     EXPECT_EQ(capture([] { write_top_entry_exit(true); }), "");

@@ -609,6 +609,26 @@ TEST(Program, StartUpFailuresAndEarlyEnds) {
     EXPECT_TRUE(ts::file_exists(dir.file("usage_201310.html")));
 }
 
+TEST(Program, MainPassAfterTheResolverPassStartsWithoutW3cColumns) {
+    // A data line before the first fields directive is bad, also when the
+    // resolver's pass has already seen the directive further down the log.
+    ts::scratch_dir dir;
+    ts::write_file(dir.file("w3c.log"),
+                   "2013-10-10 10:00:00 192.0.2.1 GET /a.html 200 100\n"
+                   "#Fields: date time c-ip cs-method cs-uri-stem sc-status sc-bytes\n"
+                   "2013-10-10 10:05:00 192.0.2.1 GET /b.html 200 100\n");
+    const std::vector<std::string> plain = {"-Q", "-T", "-i", "-F", "w3c", "w3c.log"};
+    const std::vector<std::string> resolved = {"-Q", "-T", "-i", "-F", "w3c", "-D", "dns.db", "-N", "1", "w3c.log"};
+    for (const auto& args : {plain, resolved}) {
+        ts::run_result r = ts::run_program(dir.path, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("3 records (1 ignored, 1 bad) in 1 seconds, 3/sec\n"), std::string::npos)
+            << args.size() << " arguments: " << r.out;
+        // October: 1 hit, 1 file, 1 site, 0 KB, day 10 to 10, 1 page.
+        EXPECT_EQ(history_line(ts::read_file(dir.file("corvalist.hist")), "10 2013"), "10 2013 1 1 1 0 10 10 1");
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -689,6 +709,56 @@ TEST(Program, HostsAndMonthLettersAreLowerCased) {
     // One site, two hits, both in October.
     EXPECT_EQ(history_line(ts::read_file(dir.file("corvalist.hist")), "10 2013"),
               "10 2013 2 2 1 2 10 10 2");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Program, LogsWithoutAValidRecordEndWithStatusOne) {
+    // Comments, blank lines, garbage and NUL bytes: nothing passes the date
+    // check, so no report is written.
+    const struct {
+        const char* what;
+        std::string log;
+    } rows[] = {
+        {"empty file", ""},
+        {"only comments", "# one\n#two\n\n"},
+        {"binary garbage", std::string("\x01\xff\x80[\"\x00 x\n", 9) + std::string(5000, '\x7f') + "\n\x00\x00\n"},
+        {"only bad dates", "192.0.2.1 - - [10/Oct/1989:10:30:00 +0000] \"GET / HTTP/1.0\" 200 1\n"},
+    };
+    for (const auto& r : rows) {
+        ts::scratch_dir dir;
+        ts::write_file(dir.file("a.log"), r.log);
+        ts::run_result loud = ts::run_program(dir.path, {"-i", "a.log"});
+        EXPECT_EQ(loud.status, 1) << r.what;
+        EXPECT_NE(loud.out.find("\nNo valid records found!\n"), std::string::npos) << r.what << loud.out;
+        EXPECT_EQ(loud.out.find(" seconds"), std::string::npos) << r.what << ": no timing line";
+        EXPECT_FALSE(ts::file_exists(dir.file("usage_201310.html"))) << r.what;
+        EXPECT_FALSE(ts::file_exists(dir.file("corvalist.hist"))) << r.what;
+        ts::run_result quiet = ts::run_program(dir.path, {"-Q", "a.log"});
+        EXPECT_EQ(quiet.status, 1) << r.what;
+        EXPECT_EQ(quiet.out, "") << r.what;
+        EXPECT_EQ(quiet.err, "") << r.what;
+    }
+}
+
+TEST(Program, OutputDirectoryHoldsTheRunsFilesWhileTheLogIsFoundFromTheStart) {
+    ts::scratch_dir dir;
+    ts::write_file(dir.file("a.log"), clf("192.0.2.1", "10/Oct/2013:10:30:00", "/a.html"));
+    ASSERT_EQ(mkdir(dir.file("out").c_str(), 0755), 0);
+    ts::run_result r = ts::run_program(dir.path, {"-n", "example.org", "-p", "-o", "out", "a.log"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Start-up messages in their order, after the version line.
+    const std::size_t second = r.out.find('\n') + 1;
+    EXPECT_EQ(r.out.rfind("Corvalist V2.23-08 (", 0), 0u) << r.out;
+    const std::string want =
+        "Using logfile a.log (clf)\nCreating output in out\nHostname for reports is 'example.org'\n";
+    EXPECT_EQ(r.out.substr(second, want.size()), want) << r.out;
+    for (const char* name : {"usage_201310.html", "corvalist.hist", "corvalist.current", "index.html"}) {
+        EXPECT_TRUE(ts::file_exists(dir.file(std::string("out/") + name))) << name;
+        EXPECT_FALSE(ts::file_exists(dir.file(name))) << name;
+    }
 }
 
 }  // namespace
