@@ -282,8 +282,9 @@ TEST_F(GraphTest, SummaryMonthInitialsAndYearLabels) {
         ASSERT_NE(p.im, nullptr);
         for (const mark& m : t.marks)
             EXPECT_TRUE(p.shows(graph_small_font(), m.x, 236, m.text, m.colour)) << t.months << " at " << m.x;
-        if (t.clear_x1 <= t.clear_x2)
+        if (t.clear_x1 <= t.clear_x2) {
             EXPECT_EQ(p.colours_in(t.clear_x1, 236, t.clear_x2, 248).count(colour_black), 0u) << t.months;
+        }
     }
 }
 
@@ -311,7 +312,9 @@ TEST_F(GraphTest, SummaryOutlinesOnlyBarsWiderThanTwoPixels) {
         png_probe p(png("u.png"));
         ASSERT_NE(p.im, nullptr);
         for (const px& e : t.expect) EXPECT_EQ(p.at(e.x, e.y), e.colour) << t.months << ": " << e.x << "," << e.y;
-        if (t.months == 72) EXPECT_EQ(p.colours_in(22, 29, 25, 231).count(colour_black), 0u);
+        if (t.months == 72) {
+            EXPECT_EQ(p.colours_in(22, 29, 25, 231).count(colour_black), 0u);
+        }
         EXPECT_TRUE(p.shows(graph_small_font(), 6, 18 + 26, "100", colour_black, true, 19));
     }
 }

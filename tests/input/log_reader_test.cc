@@ -23,14 +23,18 @@ namespace {
 void write_gzip(const std::string& path, const std::string& bytes) {
     gzFile f = gzopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    if (!bytes.empty()) ASSERT_EQ(gzwrite(f, bytes.data(), static_cast<unsigned>(bytes.size())), static_cast<int>(bytes.size()));
+    if (!bytes.empty()) {
+        ASSERT_EQ(gzwrite(f, bytes.data(), static_cast<unsigned>(bytes.size())), static_cast<int>(bytes.size()));
+    }
     gzclose(f);
 }
 
 void write_bzip2(const std::string& path, const std::string& bytes) {
     BZFILE* f = BZ2_bzopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    if (!bytes.empty()) ASSERT_EQ(BZ2_bzwrite(f, const_cast<char*>(bytes.data()), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
+    if (!bytes.empty()) {
+        ASSERT_EQ(BZ2_bzwrite(f, const_cast<char*>(bytes.data()), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
+    }
     BZ2_bzclose(f);
 }
 

@@ -244,8 +244,12 @@ TEST(DnsPrepass, ExpiredRecordsAreAskedAgainOthersKept) {
         ASSERT_EQ(r.status, 0) << r.err;
         auto recs = read_cache(dir.file("dns.db"));
         EXPECT_EQ(recs.at("127.0.0.1").name, row.refreshed ? "localhost" : "seeded.example") << row.time;
-        if (!row.refreshed) EXPECT_EQ(r.out, std::string(con_none_to_process) + "\n");
-        if (row.refreshed) EXPECT_GE(recs.at("127.0.0.1").time, now);
+        if (!row.refreshed) {
+            EXPECT_EQ(r.out, std::string(con_none_to_process) + "\n");
+        }
+        if (row.refreshed) {
+            EXPECT_GE(recs.at("127.0.0.1").time, now);
+        }
     }
 }
 

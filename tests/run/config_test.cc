@@ -80,12 +80,24 @@ TEST(KeywordTable, OrderAndKinds) {
         const bool needs_none = k.kind == kw_placeholder || k.kind == kw_unsupported || k.kind == kw_quiet ||
                                 k.kind == kw_really_quiet || k.kind == kw_log_type;
         EXPECT_EQ(members, needs_none ? 0 : 1) << k.name;
-        if (needs_text) EXPECT_NE(k.text, nullptr) << k.name;
-        if (k.kind == kw_number) EXPECT_NE(k.number, nullptr) << k.name;
-        if (k.kind == kw_yes || k.kind == kw_not_no) EXPECT_NE(k.flag, nullptr) << k.name;
-        if (k.kind == kw_list) EXPECT_NE(k.list, nullptr) << k.name;
-        if (k.kind == kw_group) EXPECT_NE(k.group, nullptr) << k.name;
-        if (k.kind == kw_colour) EXPECT_NE(k.colour, nullptr) << k.name;
+        if (needs_text) {
+            EXPECT_NE(k.text, nullptr) << k.name;
+        }
+        if (k.kind == kw_number) {
+            EXPECT_NE(k.number, nullptr) << k.name;
+        }
+        if (k.kind == kw_yes || k.kind == kw_not_no) {
+            EXPECT_NE(k.flag, nullptr) << k.name;
+        }
+        if (k.kind == kw_list) {
+            EXPECT_NE(k.list, nullptr) << k.name;
+        }
+        if (k.kind == kw_group) {
+            EXPECT_NE(k.group, nullptr) << k.name;
+        }
+        if (k.kind == kw_colour) {
+            EXPECT_NE(k.colour, nullptr) << k.name;
+        }
     }
 }
 
