@@ -243,7 +243,11 @@ int reject_line() {
         r.records_ignored += 1;
         return line_ignored;
     }
-    if (line_copy[0] == '#' || line_copy[0] == '\n' || line_copy[0] == '\0') {
+    // A blank line of a log with two-character line ends ("\r\n") is as empty
+    // as one with a bare newline: the reader counts the CR as part of the end.
+    const bool empty = line_copy[0] == '\n' || line_copy[0] == '\0' ||
+                       (line_copy[0] == '\r' && (line_copy[1] == '\n' || line_copy[1] == '\0'));
+    if (line_copy[0] == '#' || empty) {
         r.records_ignored += 1;
         return line_ignored;
     }

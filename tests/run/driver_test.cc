@@ -446,9 +446,11 @@ TEST_F(DriverTest, HeaderOnlyOnTheFirstLine) {
     EXPECT_EQ(feed(header), line_bad);
     EXPECT_EQ(feed("#Fields: whatever\n"), line_ignored);
     EXPECT_EQ(feed("\n"), line_ignored);
+    EXPECT_EQ(feed("\r\n"), line_ignored);  // a blank line of a CRLF log
+    EXPECT_EQ(feed("\rx\n"), line_bad);
     EXPECT_EQ(feed("garbage\n"), line_bad);
-    EXPECT_EQ(run_state.records_ignored, 3u);
-    EXPECT_EQ(run_state.records_bad, 2u);
+    EXPECT_EQ(run_state.records_ignored, 4u);
+    EXPECT_EQ(run_state.records_bad, 3u);
     EXPECT_FALSE(run_state.any_valid_record);
 }
 
