@@ -30,9 +30,9 @@ void link_last(Node* node, Node** head) {
 }
 
 // One pattern against one name; the rules are described in lists.h.
-bool pattern_matches(const char* pattern, const char* name) {
-    if (name == nullptr) name = "";
-    const std::size_t p = std::strlen(pattern), s = std::strlen(name);
+// One pattern against a name of known length s.
+bool pattern_matches_n(const char* pattern, const char* name, std::size_t s) {
+    const std::size_t p = std::strlen(pattern);
     if (p == 0) return true;
     if (pattern[0] == '*') {
         // Backward scan from both ends: the name's first character is never
@@ -53,6 +53,11 @@ bool pattern_matches(const char* pattern, const char* name) {
         }
     }
     return std::strstr(name, pattern) != nullptr;
+}
+
+bool pattern_matches(const char* pattern, const char* name) {
+    if (name == nullptr) name = "";
+    return pattern_matches_n(pattern, name, std::strlen(name));
 }
 
 }  // namespace
@@ -125,8 +130,16 @@ bool is_page(const char* url) {
     if (url == nullptr) url = "";
     if (list_match(settings.OmitPage, url) != nullptr) return false;
     const std::size_t n = std::strlen(url);
-    if (n == 0 || std::strchr(url + 1, '.') == nullptr || url[n - 1] == '/') return true;
+    if (n == 0 || url[n - 1] == '/') return true;
+    // The last dot after the first character: the URL is measured once and
+    // the extension is matched with its length known.
+    const auto* dot = static_cast<const char*>(memrchr(url + 1, '.', n - 1));
+    if (dot == nullptr) return true;
     for (const nlist* prefix = settings.PagePrefix; prefix != nullptr; prefix = prefix->next)
         if (std::strncmp(url, prefix->pattern, std::strlen(prefix->pattern)) == 0) return true;
-    return list_match(settings.PageType, std::strrchr(url, '.') + 1) != nullptr;
+    const char* ext = dot + 1;
+    const std::size_t ext_len = static_cast<std::size_t>(url + n - ext);
+    for (const nlist* type = settings.PageType; type != nullptr; type = type->next)
+        if (pattern_matches_n(type->pattern, ext, ext_len)) return true;
+    return false;
 }

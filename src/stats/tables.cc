@@ -399,7 +399,9 @@ template <class Node>
 void warm_node(const node_table<Node>* t, warm_name& w) {
     if (w.slots == nullptr || w.slots != t->slots) return;
     w.slots = nullptr;
-    for (uint32_t i = w.slot, probes = 0; probes < 4; i = (i + 1) & t->slot_mask, ++probes) {
+    // The table may have been emptied and regrown at the same address since
+    // the slot was saved, so the slot is kept inside its current size.
+    for (uint32_t i = w.slot & t->slot_mask, probes = 0; probes < 4; i = (i + 1) & t->slot_mask, ++probes) {
         const index_slot<Node>& s = t->slots[i];
         if (s.node == nullptr) return;
         if (s.hash == w.hash) {
