@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "lang/lang.h"
 #include "report/page.h"
@@ -92,6 +93,7 @@ struct rank_cache {
     const void* items = nullptr;
     uint64_t count = 0;
     uint32_t* ranks = nullptr;
+    bool distinct = false;  // no two names equal, so no two ranks equal
 } ranked;
 
 void drop_ranks() {
@@ -146,7 +148,91 @@ bool rank_names(const node_array<Node>* arr) {
         ranks[names[k].at] = rank;
     }
     free(names);
-    ranked = rank_cache{arr->items, n, ranks};
+    ranked = rank_cache{arr->items, n, ranks, uint64_t(rank) + 1 == n};
+    return true;
+}
+
+// Keys as unsigned integers in the same order: counts as they are, byte
+// totals (never negative) by their bit pattern; a zero of either sign is 0.
+// A byte total that is not a number has no order, and refuses.
+inline bool key_bits(uint64_t k, uint64_t* out) {
+    *out = k;
+    return true;
+}
+inline bool key_bits(double k, uint64_t* out) {
+    if (!(k >= 0.0)) return false;
+    if (k == 0.0) k = 0.0;
+    std::memcpy(out, &k, sizeof(*out));
+    return true;
+}
+
+struct radix_rec {
+    uint64_t key;  // complemented, so that ascending order is key descending
+    uint32_t rank;
+    void* node;
+};
+
+// Sorts recs by (key descending, rank ascending) with a least-significant-
+// digit radix sort, a byte per pass, skipping bytes that all records share.
+// With distinct ranks every pair differs, so this is the one order the
+// comparison sort gives. Returns false (recs untouched) without memory.
+bool radix_sort(radix_rec* recs, uint64_t n) {
+    auto* tmp = static_cast<radix_rec*>(malloc(n * sizeof(radix_rec)));
+    if (tmp == nullptr) return false;
+    static uint64_t counts[12][256];
+    std::memset(counts, 0, sizeof(counts));
+    auto digit = [](const radix_rec& r, int d) -> unsigned {
+        return d < 4 ? (r.rank >> (8 * d)) & 0xff : (r.key >> (8 * (d - 4))) & 0xff;
+    };
+    for (uint64_t k = 0; k < n; ++k) {
+        const radix_rec& r = recs[k];
+        for (int d = 0; d < 4; ++d) ++counts[d][(r.rank >> (8 * d)) & 0xff];
+        for (int d = 0; d < 8; ++d) ++counts[4 + d][(r.key >> (8 * d)) & 0xff];
+    }
+    radix_rec* from = recs;
+    radix_rec* to = tmp;
+    for (int d = 0; d < 12; ++d) {
+        uint64_t* c = counts[d];
+        if (c[digit(from[0], d)] == n) continue;
+        uint64_t at = 0;
+        for (int b = 0; b < 256; ++b) {
+            const uint64_t m = c[b];
+            c[b] = at;
+            at += m;
+        }
+        for (uint64_t k = 0; k < n; ++k) to[c[digit(from[k], d)]++] = from[k];
+        std::swap(from, to);
+    }
+    if (from != recs) std::memcpy(recs, from, n * sizeof(radix_rec));
+    free(tmp);
+    return true;
+}
+
+// The radix path: taken when the ranks are distinct and every key has an
+// order. Returns false when it was not taken (the array is then untouched).
+template <class Node, class Key>
+bool radix_sort_by(node_array<Node>* arr, Key key) {
+    const uint64_t n = arr->count;
+    if (!ranked.distinct || n < 2) return false;
+    auto* recs = static_cast<radix_rec*>(malloc(n * sizeof(radix_rec)));
+    if (recs == nullptr) return false;
+    for (uint64_t k = 0; k < n; ++k) {
+        uint64_t bits;
+        if (!key_bits(key(arr->items[k]), &bits)) {
+            free(recs);
+            return false;
+        }
+        recs[k] = radix_rec{~bits, ranked.ranks[k], arr->items[k]};
+    }
+    if (!radix_sort(recs, n)) {
+        free(recs);
+        return false;
+    }
+    for (uint64_t k = 0; k < n; ++k) {
+        arr->items[k] = static_cast<Node*>(recs[k].node);
+        ranked.ranks[k] = recs[k].rank;
+    }
+    free(recs);
     return true;
 }
 
@@ -157,7 +243,9 @@ void sort_by(node_array<Node>* arr, Key key, sort_order order) {
     using K = decltype(key(arr->items[0]));
     using rec = sort_rec<K>;
     const uint64_t n = arr->count;
-    rec* recs = rank_names(arr) ? static_cast<rec*>(malloc(n * sizeof(rec))) : nullptr;
+    const bool ranks_ready = rank_names(arr);
+    if (ranks_ready && radix_sort_by(arr, key)) return;
+    rec* recs = ranks_ready ? static_cast<rec*>(malloc(n * sizeof(rec))) : nullptr;
     if (recs == nullptr) {  // no room for the copies: the same order, slower
         std::sort(arr->items, arr->items + n, [&](const Node* a, const Node* b) {
             auto ka = key(a), kb = key(b);

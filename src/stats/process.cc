@@ -86,7 +86,14 @@ void request_to_url() {
     if (n == 0) set_text(url, "/");
 
     const int status = log_rec.status;
-    char* scheme = std::strstr(url, "://");
+    // Only a scheme within the first five bytes counts, so only those are
+    // searched for "://".
+    char* scheme = nullptr;
+    for (int k = 0; k <= 5 && url[k] != '\0'; ++k)
+        if (url[k] == ':' && url[k + 1] == '/' && url[k + 2] == '/') {
+            scheme = url + k;
+            break;
+        }
     if (settings.LogType == log_clf && status != 404 && settings.NormalizeURL) {
         if (scheme != nullptr && scheme - url <= 5) {
             if (const char* slash = std::strchr(scheme + 3, '/'))
@@ -133,14 +140,14 @@ void clean_referrer() {
     char* ref = log_rec.referrer;
     unescape(ref);
     if (ref[0] == '"') {
-        std::size_t len = std::strlen(ref) - 1;
-        std::memmove(ref, ref + 1, len + 1);
-        std::size_t i = 0;
-        while (!(cls(ref[i]) & referrer_end)) ++i;
-        if (i < len)
-            ref[i] = '\0';
-        else if (len > 0)
-            ref[len - 1] = '\0';  // the closing quote
+        // The referrer ends at the first control byte or "<"; one that runs
+        // to the end of its text loses its last byte, the closing quote.
+        std::size_t end = 1;
+        while (!(cls(ref[end]) & referrer_end)) ++end;
+        std::size_t keep = end - 1;
+        if (ref[end] == '\0' && keep > 0) --keep;
+        std::memmove(ref, ref + 1, keep);
+        ref[keep] = '\0';
     }
 
     log_rec.search_words[0] = '\0';
@@ -172,12 +179,10 @@ void cut_field(char* field, std::size_t keep, const char* message) {
 
 void clean_agent() {
     char* agent = log_rec.user_agent;
-    if (agent[0] == '(' || agent[0] == '"') {
-        std::size_t len = std::strlen(agent) - 1;
-        std::memmove(agent, agent + 1, len + 1);
-        if (len > 0) agent[len - 1] = '\0';
-    }
-    char* p = agent;
+    // An agent in quotes or parentheses loses its first byte and, unless a
+    // control byte or an angle bracket ends it sooner, its last.
+    const bool wrapped = agent[0] == '(' || agent[0] == '"';
+    char* p = agent + (wrapped ? 1 : 0);
     // Sixteen bytes a step while they lie inside the field: a control byte
     // (the terminating zero too), "<" or ">" ends the agent.
     const char* const field_end = log_rec.user_agent + sizeof(log_rec.user_agent);
@@ -194,7 +199,14 @@ void clean_agent() {
         }
     }
     while (!(cls(*p) & agent_end)) ++p;
-    *p = '\0';
+    if (!wrapped) {
+        *p = '\0';
+        return;
+    }
+    std::size_t keep = std::size_t(p - agent) - 1;
+    if (*p == '\0' && keep > 0) --keep;
+    std::memmove(agent, agent + 1, keep);
+    agent[keep] = '\0';
 }
 
 void clean_user() {

@@ -135,6 +135,21 @@ TEST_F(TopTableTest, EqualKeysSortByWholeNameAcrossLongPrefixes) {
                                         "/section/item0001", "/section/item0002", "/section/\xe0"}));
 }
 
+// Keys that differ only in their higher bytes, a tie among them, fractional
+// byte totals and zero: the order is by whole key, then name.
+TEST_F(TopTableTest, LargeKeysOrderOverEveryByte) {
+    url("/a", 255, 0.75);
+    url("/b", 256, 1e12);
+    url("/c", 65536, 1e12 + 1);
+    url("/d", uint64_t(1) << 40, 0);
+    url("/e", 256, 3);
+    url("/f", 0, 2.5);
+    urls_in(order_hits);
+    EXPECT_EQ(names_of(u_array), (names{"/d", "/c", "/b", "/e", "/a", "/f"}));
+    sort_urls(&u_array, order_kbytes);
+    EXPECT_EQ(names_of(u_array), (names{"/c", "/b", "/e", "/f", "/a", "/d"}));
+}
+
 TEST_F(TopTableTest, HiddenEntriesNeitherShownNorCounted) {
     settings.TopURLs = 50;
     char name[32];
