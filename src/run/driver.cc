@@ -111,72 +111,56 @@ bool fixed_layout(const char* t) {
 int last_year = 0, last_month = 0, last_day = 0;
 int64_t last_day_number = 0;
 
+// Month 1..12 from the three letters at offsets 4 to 6, 0 when they name none.
+int month_of(const char* date_text) {
+    const char letters[3] = {lower(date_text[4]), lower(date_text[5]), lower(date_text[6])};
+    for (int m = 0; m < 12; ++m)
+        if (std::memcmp(letters, month_names[m], 3) == 0) return m + 1;
+    return 0;
+}
+
 }  // namespace
 
 int check_date(const char* date_text, record_time* when) {
-    if (fixed_layout(date_text)) {
-        const char letters[3] = {lower(date_text[4]), lower(date_text[5]), lower(date_text[6])};
-        int month = 0;
-        for (int m = 0; m < 12; ++m) {
-            if (std::memcmp(letters, month_names[m], 3) == 0) {
-                month = m + 1;
-                break;
-            }
-        }
-        if (month == 0) return driver_bad_date;
-        const int day = two_digits(date_text, 1);
-        const int year = two_digits(date_text, 8) * 100 + two_digits(date_text, 10);
-        int hour = two_digits(date_text, 13);
-        const int minute = two_digits(date_text, 16);
-        const int second = two_digits(date_text, 19);
-        if (hour >= 24) hour = 0;
-        if (day < 1 || day > 31 || minute >= 60 || second >= 61 || year < 1990) return driver_bad_date;
-        if (year != last_year || month != last_month || day != last_day) {
-            last_year = year;
-            last_month = month;
-            last_day = day;
-            last_day_number = day_number(year, month, day);
-        }
-        when->year = year;
-        when->month = month;
-        when->day = day;
-        when->hour = hour;
-        when->minute = minute;
-        when->second = second;
-        when->timestamp = static_cast<uint64_t>((last_day_number - 719534) * 86400 + hour * 3600 + minute * 60 + second);
-        return driver_ok;
-    }
-    const std::size_t len = strnlen(date_text, date_limit + 1);
-    if (len < 7) return driver_bad_date;
-    const char letters[3] = {lower(date_text[4]), lower(date_text[5]), lower(date_text[6])};
-    int month = 0;
-    for (int m = 0; m < 12; ++m) {
-        if (std::memcmp(letters, month_names[m], 3) == 0) {
-            month = m + 1;
-            break;
-        }
-    }
+    const bool fixed = fixed_layout(date_text);
+    const std::size_t len = fixed ? 0 : strnlen(date_text, date_limit + 1);
+    if (!fixed && len < 7) return driver_bad_date;
+    const int month = month_of(date_text);
     if (month == 0) return driver_bad_date;
 
-    const int day = read_number(date_text, len, 1);
-    const int year = read_number(date_text, len, 8);
-    int hour = read_number(date_text, len, 13);
-    const int minute = read_number(date_text, len, 16);
-    const int second = read_number(date_text, len, 19);
+    int day, year, hour, minute, second;
+    if (fixed) {
+        day = two_digits(date_text, 1);
+        year = two_digits(date_text, 8) * 100 + two_digits(date_text, 10);
+        hour = two_digits(date_text, 13);
+        minute = two_digits(date_text, 16);
+        second = two_digits(date_text, 19);
+    } else {
+        day = read_number(date_text, len, 1);
+        year = read_number(date_text, len, 8);
+        hour = read_number(date_text, len, 13);
+        minute = read_number(date_text, len, 16);
+        second = read_number(date_text, len, 19);
+    }
     if (hour >= 24) hour = 0;
     // Days outside 1..31 and negative times would index outside the daily and
     // hourly arrays; they are bad dates like any other unreadable field.
     if (day < 1 || day > 31 || hour < 0 || minute < 0 || second < 0) return driver_bad_date;
     if (minute >= 60 || second >= 61 || year < 1990) return driver_bad_date;
 
+    if (year != last_year || month != last_month || day != last_day) {
+        last_year = year;
+        last_month = month;
+        last_day = day;
+        last_day_number = day_number(year, month, day);
+    }
     when->year = year;
     when->month = month;
     when->day = day;
     when->hour = hour;
     when->minute = minute;
     when->second = second;
-    when->timestamp = static_cast<uint64_t>((day_number(year, month, day) - 719534) * 86400 +
-                                            hour * 3600 + minute * 60 + second);
+    when->timestamp = static_cast<uint64_t>((last_day_number - 719534) * 86400 + hour * 3600 + minute * 60 + second);
     return driver_ok;
 }
 
