@@ -23,13 +23,28 @@ int slot_count = 0;  // entries reserved in top_country_slots
 constexpr char grey[] = "#C0C0C0";
 constexpr char spacer[] = "<TR><TH HEIGHT=4></TH></TR>\n";
 
+// Packed code -> row of country_table, remembered, e.g. pack_tld("com") -> 1:
+// a month's sites share few domains, and the table is searched front to back.
+// Slots start at code 0, which is never looked up here.
+int country_row(std::int64_t code) {
+    struct memo {
+        std::int64_t code;
+        int row;
+    };
+    static memo seen[256];
+    if (code == 0) return 0;
+    memo& m = seen[(static_cast<std::uint64_t>(code) * 0x9e3779b97f4a7c15ull) >> 56];
+    if (m.code != code) m = memo{code, find_country(code)};
+    return m.row;
+}
+
 // Domain row of a name: the label after the last dot that is not the name's
 // first character; row 0 when there is none or no row carries it.
 country_entry* domain_row(const char* name) {
     const char* dot = strrchr(name, '.');
     if (!dot || dot == name) return &country_table[0];
     // Packed as written: a label with upper-case letters matches no row.
-    return &country_table[find_country(pack_tld(dot + 1))];
+    return &country_table[country_row(pack_tld(dot + 1))];
 }
 }  // namespace
 
@@ -62,7 +77,7 @@ country_entry* country_of_site(const char* name) {
         if (settings.Debug) fprintf(stderr, "GeoDB: %s unknown!\n", name);
         return &country_table[0];
     }
-    return &country_table[find_country(pack_tld(code))];
+    return &country_table[country_row(pack_tld(code))];
 }
 
 void write_top_countries() {

@@ -26,7 +26,9 @@ constexpr int referrer_keep = rnode_limit;  // characters a referrer keeps
 // Character classes of URLs and referrers. The narrow set ends a URL when
 // queries are stripped and ends every referrer (its query goes to
 // search_words); the wide set adds the query characters.
-enum : unsigned char { url_narrow = 1, url_wide = 2, alnum = 4, agent_end = 8, referrer_end = 16 };
+// host_plain marks the bytes a host name keeps as they are and that need no
+// further thought: lower-case letters, digits, "-", ":" and ".".
+enum : unsigned char { url_narrow = 1, url_wide = 2, alnum = 4, agent_end = 8, referrer_end = 16, host_plain = 32 };
 unsigned char url_class[256];
 bool url_class_ready = false;
 
@@ -43,7 +45,11 @@ void build_url_class() {
         url_class[c] = static_cast<unsigned char>((in_narrow ? url_narrow : 0) | (in_wide ? url_wide : 0) |
                                                   (std::isalnum(c) ? alnum : 0) |
                                                   (control || c == '<' || c == '>' ? agent_end : 0) |
-                                                  (control || c == '<' ? referrer_end : 0));
+                                                  (control || c == '<' ? referrer_end : 0) |
+                                                  (((std::isalnum(c) && !(c >= 'A' && c <= 'Z')) || c == '-' ||
+                                                    c == ':' || c == '.')
+                                                       ? host_plain
+                                                       : 0));
     }
     url_class_ready = true;
 }
@@ -64,6 +70,14 @@ void remove_chars(char* at, std::size_t count) { std::memmove(at, at + count, st
 
 // ------------------------------------------------------- request to URL
 
+// The first "/./" at or after from, or nullptr; found from its dot, since
+// most URLs hold one dot (the extension's) and few hold the sequence.
+char* dot_segment(char* from) {
+    for (char* d = from; (d = std::strchr(d, '.')) != nullptr; ++d)
+        if (d > from && d[-1] == '/' && d[1] == '/') return d - 1;
+    return nullptr;
+}
+
 void request_to_url() {
     char* url = log_rec.request;
     unescape(url);
@@ -81,7 +95,7 @@ void request_to_url() {
 
     const unsigned char keep = settings.StripCGI ? url_narrow : url_wide;
     std::size_t n = 0;
-    while (url[n] != '\0' && (cls(url[n]) & keep)) ++n;
+    while (cls(url[n]) & keep) ++n;  // the terminating zero is in neither set
     url[n] = '\0';
     if (n == 0) set_text(url, "/");
 
@@ -103,8 +117,7 @@ void request_to_url() {
         }
         // Each "/./" becomes "/"; a new one can only start where the last
         // one was removed, so the search goes on from there.
-        for (char* dot = std::strstr(url, "/./"); dot != nullptr; dot = std::strstr(dot, "/./"))
-            remove_chars(dot, 2);
+        for (char* dot = dot_segment(url); dot != nullptr; dot = dot_segment(dot)) remove_chars(dot, 2);
         if (url[0] != '/') {
             if (status == 200 || status == 304 || status == 206) {
                 if (settings.Debug) std::fprintf(stderr, "Converted URL '%s' to '/'\n", url);
@@ -136,13 +149,28 @@ void request_to_url() {
 
 // ------------------------------------------------- referrer, search words
 
+// Bytes from p, sixteen a step while they lie before field_end, up to the
+// block that holds a control byte (the terminating zero too) or "<"; the
+// caller finishes the scan byte by byte from there.
+std::size_t control_or_lt(const char* p, const char* field_end) {
+    const char* const start = p;
+    const __m128i below_space = _mm_set1_epi8(31), del = _mm_set1_epi8(127), lt = _mm_set1_epi8('<');
+    for (; field_end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i control = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, below_space), v), _mm_cmpeq_epi8(v, del));
+        const int hits = _mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(v, lt)));
+        if (hits != 0) return std::size_t(p - start) + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+    return std::size_t(p - start);
+}
+
 void clean_referrer() {
     char* ref = log_rec.referrer;
     unescape(ref);
     if (ref[0] == '"') {
         // The referrer ends at the first control byte or "<"; one that runs
         // to the end of its text loses its last byte, the closing quote.
-        std::size_t end = 1;
+        std::size_t end = 1 + control_or_lt(ref + 1, log_rec.referrer + sizeof(log_rec.referrer));
         while (!(cls(ref[end]) & referrer_end)) ++end;
         std::size_t keep = end - 1;
         if (ref[end] == '\0' && keep > 0) --keep;
@@ -153,7 +181,7 @@ void clean_referrer() {
     log_rec.search_words[0] = '\0';
     if (ref[0] != '\0') {
         std::size_t i = 0;
-        while (ref[i] != '\0' && (cls(ref[i]) & url_narrow)) ++i;
+        while (cls(ref[i]) & url_narrow) ++i;
         if (ref[i] != '\0') {
             const std::size_t rest = strnlen(ref + i, search_limit);
             move_to(log_rec.search_words, ref + i, rest);
@@ -246,8 +274,12 @@ bool check_host() {
         set_text(host, "Invalid");
         return true;
     }
-    bool dot_seen = false;
-    for (char* p = host; *p != '\0'; ++p) {
+    // Most names are plain all through; the careful walk starts at the first
+    // byte that is not.
+    char* p = host;
+    while (cls(*p) & host_plain) ++p;
+    bool dot_seen = *p != '\0' && std::memchr(host, '.', std::size_t(p - host)) != nullptr;
+    for (; *p != '\0'; ++p) {
         const char c = ascii_lower(*p);
         if (c != *p) {
             save();
@@ -266,7 +298,7 @@ bool check_host() {
             set_text(host, "Invalid");
         return true;
     }
-    const std::size_t len = std::strlen(host);
+    const std::size_t len = std::size_t(p - host);
     if (!(cls(host[len - 1]) & alnum)) {
         set_text(host, "Invalid");
         return true;
@@ -393,15 +425,17 @@ int count_record() {
     if (settings.TopReferrers != 0 && log_rec.referrer[0] != '\0')
         insert_failed(add_referrer(log_rec.referrer, node_normal, 1, &m.total_referrers), con_rnode_error,
                       log_rec.referrer);
+    // The agent goes before the sites (the tables do not depend on each
+    // other), so that the site nodes warmed up front have time to arrive.
+    if (settings.TopAgents != 0 && log_rec.user_agent[0] != '\0')
+        insert_failed(add_agent(log_rec.user_agent, node_normal, 1, &m.total_agents), con_anode_error,
+                      log_rec.user_agent);
     insert_failed(add_site(log_rec.host, node_normal, 1, file, &m.cur_day_sites, 0, bytes, time, nullptr,
                            &daily_site_table),
                   con_hnode_daily_error, log_rec.host);
     insert_failed(
         add_site(log_rec.host, node_normal, 1, file, &m.total_sites, 0, bytes, time, nullptr, &site_table),
         con_hnode_monthly_error, log_rec.host);
-    if (settings.TopAgents != 0 && log_rec.user_agent[0] != '\0')
-        insert_failed(add_agent(log_rec.user_agent, node_normal, 1, &m.total_agents), con_anode_error,
-                      log_rec.user_agent);
 
     // The driver keeps day numbers outside 1..31 out; the arrays are guarded
     // all the same.

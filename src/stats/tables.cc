@@ -223,8 +223,13 @@ Node* insert_node(node_table<Node>* t, const char* name, uint32_t len, uint32_t 
     return n;
 }
 
+// Bumped whenever a table is emptied: node pointers remembered under an
+// older value may be gone.
+uint64_t table_generation = 1;
+
 template <class Node>
 void empty_table(node_table<Node>* t) {
+    ++table_generation;
     arena_free(&t->arena);
     std::free(t->slots);
     std::memset(t->buckets, 0, sizeof(t->buckets));
@@ -275,24 +280,59 @@ uint32_t cut_and_hash(char* name, uint32_t limit, const char* who, uint32_t* has
     return len;
 }
 
-// Agents are long and few, and nearly every record names one: their hashes
-// are remembered by name, 64 slots chosen by length and two bytes, e.g.
+// Agents are long and few (hundreds in a busy month), and nearly every record
+// names one: their hashes are remembered by name, in 4096 slots chosen by a
+// quick mix of the name's bytes (agent_slot), e.g.
 // "Mozilla/5.0 (X11)" -> 0x8f3e21c4. A hash depends on the name alone, so a
-// remembered one is always right.
+// remembered one is always right; a slot taken by another name only costs a
+// full hash.
+// A slot also remembers the agent's non-group node while the tables have not
+// been emptied since (generation), so a known agent costs no index look-up.
 struct agent_hash_slot {
     uint32_t len, hash;  // len 0: empty
+    anode* node;         // nullptr: not known
+    uint64_t generation;
     char name[anode_limit + 1];
 };
-agent_hash_slot agent_hashes[64];
+constexpr uint32_t agent_slot_bits = 12;
+agent_hash_slot agent_hashes[1u << agent_slot_bits];
 
-uint32_t cut_and_hash_agent(char* name, const char* who, uint32_t* hash) {
+inline uint64_t load8(const unsigned char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Slot of a name of len (1..anode_limit) characters, from every byte of it
+// (agents differ in version numbers anywhere), eight at a time; only bytes
+// inside the name are read.
+inline uint32_t agent_slot(const unsigned char* u, uint32_t len) {
+    uint64_t x = len;
+    uint32_t i = 0;
+    for (; i + 8 <= len; i += 8) x = (x ^ load8(u + i)) * 0x9e3779b97f4a7c15ull;
+    if (i < len) {
+        uint64_t tail = 0;
+        if (len >= 8)
+            tail = load8(u + len - 8);
+        else
+            for (; i < len; ++i) tail = (tail << 8) | u[i];
+        x = (x ^ tail) * 0x9e3779b97f4a7c15ull;
+    }
+    return uint32_t((x ^ (x >> 29)) * 0xff51afd7ed558ccdull >> (64 - agent_slot_bits));
+}
+
+// Sets *slot to the agent's slot, which then holds name (nullptr for an
+// empty name).
+uint32_t cut_and_hash_agent(char* name, const char* who, uint32_t* hash, agent_hash_slot** slot_out) {
+    *slot_out = nullptr;
     const uint32_t len = cut_name(name, anode_limit, who);
     if (len == 0) {
         *hash = 0;
         return 0;
     }
     const auto* u = reinterpret_cast<const unsigned char*>(name);
-    agent_hash_slot& slot = agent_hashes[(len * 31u + u[len / 2] * 7u + u[len - 1]) & 63u];
+    agent_hash_slot& slot = agent_hashes[agent_slot(u, len)];
+    *slot_out = &slot;
     if (slot.len == len && std::memcmp(slot.name, name, len) == 0) {
         *hash = slot.hash;
         return len;
@@ -300,6 +340,7 @@ uint32_t cut_and_hash_agent(char* name, const char* who, uint32_t* hash) {
     *hash = hash_full(name, len);
     slot.len = len;
     slot.hash = *hash;
+    slot.node = nullptr;
     std::memcpy(slot.name, name, len);
     return len;
 }
@@ -341,6 +382,17 @@ unode* find_plain_url(const char* name) {
     const uint32_t len = uint32_t(std::strlen(name));
     if (len > uint32_t(unode_limit)) return nullptr;
     return find_node(&url_table, name, len, hash_full(name, len), false);
+}
+
+// The non-group URL node named like a site's last page. last_page is the
+// name of a URL node (stored right behind it) or the shared empty string;
+// when that node is no group it is the one, with no look-up.
+unode* plain_url_of_page(const char* last_page) {
+    if (last_page != empty_name) {
+        unode* u = reinterpret_cast<unode*>(const_cast<char*>(last_page)) - 1;
+        if (u->name == last_page && u->kind != node_group) return u;
+    }
+    return find_plain_url(last_page);
 }
 
 inline bool visit_over(uint64_t now, uint64_t last) {
@@ -492,7 +544,7 @@ uint64_t sum_visits(const site_table_t* table) {
 void close_visits(uint64_t now) {
     for_each_site(&site_table, [now](const hnode* n) {
         if (n->kind == node_group || !visit_over(now, n->last_time)) return;
-        if (unode* u = find_plain_url(n->last_page)) ++u->exits;
+        if (unode* u = plain_url_of_page(n->last_page)) ++u->exits;
     });
 }
 
@@ -544,16 +596,32 @@ int add_counted(node_table<Node>* t, char* name, uint32_t limit, const char* who
                 uint64_t* counter, const nlist* hide) {
     uint32_t hash;
     uint32_t len;
-    if constexpr (std::is_same_v<Node, anode>)
-        len = cut_and_hash_agent(name, who, &hash);
-    else
+    agent_hash_slot* slot = nullptr;  // agents only; kept for non-group nodes
+    if constexpr (std::is_same_v<Node, anode>) {
+        len = cut_and_hash_agent(name, who, &hash, &slot);
+        if (kind == node_group) slot = nullptr;
+        if (slot != nullptr && slot->node != nullptr && slot->generation == table_generation) {
+            slot->node->hits += hits;
+            return table_ok;
+        }
+    } else {
         len = cut_and_hash(name, limit, who, &hash);
+    }
+    auto remember = [&](Node* n) {
+        if constexpr (std::is_same_v<Node, anode>)
+            if (slot != nullptr) {
+                slot->node = n;
+                slot->generation = table_generation;
+            }
+    };
     if (Node* n = find_node(t, name, len, hash, kind == node_group)) {
         n->hits += hits;
+        remember(n);
         return table_ok;
     }
     Node* n = insert_node(t, name, len, hash, kind == node_group);
     if (n == nullptr) return table_nomem;
+    remember(n);
     n->kind = kind;
     n->hits = hits;
     if (kind != node_group) {
@@ -613,7 +681,7 @@ int add_site(char* name, int kind, uint64_t hits, uint64_t files, uint64_t* coun
         if (visit_over(time, n->last_time)) {
             ++n->visits;
             if (pages_counted) {
-                if (unode* u = find_plain_url(n->last_page)) ++u->exits;
+                if (unode* u = plain_url_of_page(n->last_page)) ++u->exits;
                 if (plain) ++plain->entries;
             }
         }

@@ -311,6 +311,39 @@ TEST_F(tables, many_names_are_all_found_again) {
     EXPECT_EQ(n, 20000u);
 }
 
+// Agents repeat on nearly every record, so their nodes are found without the
+// index; a stale find after the tables are emptied, or a group hit counted on
+// the plain node, would show here (and as a use after free under ASan).
+TEST_F(tables, agents_count_right_across_repeats_groups_and_a_clear) {
+    char buf[140];
+    auto agent = [&](const std::string& name, int kind = node_normal) {
+        std::snprintf(buf, sizeof buf, "%s", name.c_str());
+        ASSERT_EQ(add_agent(buf, kind, 1, nullptr), table_ok);
+    };
+    for (int round = 0; round < 3; ++round) {
+        agent("Mozilla/5.0 (X11; Linux x86_64) Firefox/24.0");
+        agent("Mozilla/5.0 (X11; Linux x86_64) Firefox/24.0", node_group);
+    }
+    ASSERT_NE(node_named(agent_table, "Mozilla/5.0 (X11; Linux x86_64) Firefox/24.0"), nullptr);
+    EXPECT_EQ(node_named(agent_table, "Mozilla/5.0 (X11; Linux x86_64) Firefox/24.0")->hits, 3u);
+    EXPECT_EQ(node_named(agent_table, "Mozilla/5.0 (X11; Linux x86_64) Firefox/24.0", true)->hits, 3u);
+
+    free_all_tables();
+    agent("Mozilla/5.0 (X11; Linux x86_64) Firefox/24.0");
+    EXPECT_EQ(agent_table.count, 1u);
+    EXPECT_EQ(node_named(agent_table, "Mozilla/5.0 (X11; Linux x86_64) Firefox/24.0")->hits, 1u);
+
+    // More distinct agents than are remembered, differing only in the middle
+    // and of every length from 1 up: each keeps its own count.
+    free_all_tables();
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 6000; ++i) agent("A/" + std::to_string(i) + " (same tail)");
+    for (int len = 1; len <= 127; ++len) agent(std::string(std::size_t(len), 'z'));
+    EXPECT_EQ(agent_table.count, 6000u + 127u);
+    for (const anode* b : agent_table.buckets)
+        for (const anode* n = b; n; n = n->next) ASSERT_EQ(n->hits, n->name[0] == 'z' ? 1u : 2u) << n->name;
+}
+
 TEST_F(tables, walk_order_is_bucket_order_and_repeats) {
     auto fill = [] {
         char buf[32];
