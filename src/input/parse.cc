@@ -412,6 +412,7 @@ int parse_clf(char* line, std::size_t len) {
     // Request.
     start = p;
     p = copy_field(log_rec.request, request_limit, p, last);
+    const std::size_t request_len = static_cast<std::size_t>(p - start);  // copy_field copies no zero byte
     if (was_cut(p, last)) {
         warn(con_trunc_request, start);
         while (p < eol && *p != '\0') ++p;
@@ -422,7 +423,7 @@ int parse_clf(char* line, std::size_t len) {
     // The protocol version goes: the request ends with a quote where the
     // last " HTTP/" begins, so a URL that merely contains "HTTP" stays whole.
     {
-        const std::size_t n = std::strlen(log_rec.request);
+        const std::size_t n = request_len;
         for (std::size_t i = n >= 6 ? n - 6 + 1 : 0; i-- > 1;) {
             if (log_rec.request[i] == ' ' && std::memcmp(log_rec.request + i + 1, "HTTP/", 5) == 0) {
                 log_rec.request[i] = '"';

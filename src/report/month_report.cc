@@ -56,23 +56,32 @@ bool start_kind(node_array<Node>* arr, const node_table<Node>* table, const char
     return arr->count != 0;
 }
 
+// Rows a top table reads, or all_rows when another reader needs the whole
+// order. A kind's later sorts only need the whole order when its earlier
+// ones did (its view-all page decides both), so no whole sort ever starts
+// from a partly ordered array.
+uint64_t rows_for(int top, bool whole) {
+    if (whole) return all_rows;
+    return top < 0 ? 0 : static_cast<uint64_t>(top);
+}
+
 void write_url_sections() {
     if (!start_kind(&u_array, &url_table, con_nomem_urls, "u_array")) return;
     if (settings.DumpURLs || settings.TopURLs != 0) {
-        sort_urls(&u_array, order_hits);
+        sort_urls(&u_array, order_hits, rows_for(settings.TopURLs, settings.DumpURLs || settings.AllURLs));
         if (settings.TopURLs != 0) write_top_urls(false);
         if (settings.DumpURLs) write_url_dump();
     }
     if (settings.TopKURLs != 0) {
-        sort_urls(&u_array, order_kbytes);
+        sort_urls(&u_array, order_kbytes, rows_for(settings.TopKURLs, settings.AllURLs));
         write_top_urls(true);
     }
     if (settings.TopEntry != 0) {
-        sort_urls(&u_array, order_entry);
+        sort_urls(&u_array, order_entry, rows_for(settings.TopEntry, false));
         write_top_entry_exit(false);
     }
     if (settings.TopExit != 0) {
-        sort_urls(&u_array, order_exit);
+        sort_urls(&u_array, order_exit, rows_for(settings.TopExit, false));
         write_top_entry_exit(true);
     }
     free_node_array(&u_array);
@@ -81,12 +90,12 @@ void write_url_sections() {
 void write_site_sections() {
     if (!start_kind(&h_array, &site_table, con_nomem_sites, "h_array")) return;
     if (settings.DumpSites || settings.TopSites != 0) {
-        sort_sites(&h_array, order_hits);
+        sort_sites(&h_array, order_hits, rows_for(settings.TopSites, settings.DumpSites || settings.AllSites));
         if (settings.TopSites != 0) write_top_sites(false);
         if (settings.DumpSites) write_site_dump();
     }
     if (settings.TopKSites != 0) {
-        sort_sites(&h_array, order_kbytes);
+        sort_sites(&h_array, order_kbytes, rows_for(settings.TopKSites, settings.AllSites));
         write_top_sites(true);
     }
     free_node_array(&h_array);
@@ -95,7 +104,7 @@ void write_site_sections() {
 void write_referrer_sections() {
     if (!start_kind(&r_array, &referrer_table, con_nomem_referrers, "r_array")) return;
     if (settings.DumpReferrers || settings.TopReferrers != 0) {
-        sort_referrers(&r_array);
+        sort_referrers(&r_array, rows_for(settings.TopReferrers, settings.DumpReferrers || settings.AllReferrers));
         if (settings.TopReferrers != 0) write_top_referrers();
         if (settings.DumpReferrers) write_referrer_dump();
     }
@@ -105,7 +114,7 @@ void write_referrer_sections() {
 void write_search_sections() {
     if (!start_kind(&s_array, &search_table, con_nomem_search, "s_array")) return;
     if (settings.DumpSearchStr || settings.TopSearch != 0) {
-        sort_search(&s_array);
+        sort_search(&s_array, rows_for(settings.TopSearch, settings.DumpSearchStr || settings.AllSearchStr));
         if (settings.TopSearch != 0) write_top_search();
         if (settings.DumpSearchStr) write_search_dump();
     }
@@ -115,7 +124,7 @@ void write_search_sections() {
 void write_user_sections() {
     if (!start_kind(&i_array, &user_table, con_nomem_users, "i_array")) return;
     if (settings.DumpUsers || settings.TopUsers != 0) {
-        sort_users(&i_array);
+        sort_users(&i_array, rows_for(settings.TopUsers, settings.DumpUsers || settings.AllUsers));
         if (settings.TopUsers != 0) write_top_users();
         if (settings.DumpUsers) write_user_dump();
     }
@@ -125,7 +134,7 @@ void write_user_sections() {
 void write_agent_sections() {
     if (!start_kind(&a_array, &agent_table, con_nomem_agents, "a_array")) return;
     if (settings.DumpAgents || settings.TopAgents != 0) {
-        sort_agents(&a_array);
+        sort_agents(&a_array, rows_for(settings.TopAgents, settings.DumpAgents || settings.AllAgents));
         if (settings.TopAgents != 0) write_top_agents();
         if (settings.DumpAgents) write_agent_dump();
     }

@@ -23,6 +23,57 @@ namespace {
 void drop_node_ranks(const void* items);  // forgets the name ranks of a released array
 }  // namespace
 
+namespace {
+// Walks the chains of a group of buckets side by side, so that the loads of
+// their nodes overlap instead of waiting one after another; each chain goes
+// to its own lane, and the lanes are then copied in bucket order. false
+// (items and *k untouched) without memory for the lanes.
+template <class Node>
+bool fill_interleaved(Node** items, uint64_t n, const node_table<Node>* table, uint64_t* k) {
+    constexpr int lanes = 16;
+    static_assert(table_size % lanes == 0, "whole groups of buckets");
+    Node** lane[lanes] = {};
+    uint64_t room[lanes] = {}, used[lanes];
+    bool ok = true;
+    uint64_t at = 0;
+    for (int g = 0; g < table_size && ok; g += lanes) {
+        const Node* p[lanes];
+        int live = 0;
+        for (int j = 0; j < lanes; ++j) {
+            p[j] = table->buckets[g + j];
+            used[j] = 0;
+            if (p[j] != nullptr) ++live;
+        }
+        while (live > 0 && ok) {
+            for (int j = 0; j < lanes; ++j) {
+                if (p[j] == nullptr) continue;
+                if (used[j] == room[j]) {
+                    const uint64_t more = room[j] == 0 ? 64 : 2 * room[j];
+                    auto* grown = static_cast<Node**>(realloc(lane[j], more * sizeof(Node*)));
+                    if (grown == nullptr) {
+                        ok = false;
+                        break;
+                    }
+                    lane[j] = grown;
+                    room[j] = more;
+                }
+                lane[j][used[j]++] = const_cast<Node*>(p[j]);
+                p[j] = p[j]->next;
+                if (p[j] == nullptr) --live;
+            }
+        }
+        for (int j = 0; j < lanes && ok; ++j) {
+            const uint64_t m = std::min(used[j], n - at);
+            if (m != 0) std::memcpy(items + at, lane[j], m * sizeof(Node*));
+            at += m;
+        }
+    }
+    for (int j = 0; j < lanes; ++j) free(lane[j]);
+    if (ok) *k = at;
+    return ok;
+}
+}  // namespace
+
 template <class Node>
 int fill_node_array(node_array<Node>* arr, const node_table<Node>* table) {
     free_node_array(arr);
@@ -32,8 +83,9 @@ int fill_node_array(node_array<Node>* arr, const node_table<Node>* table) {
     Node** items = static_cast<Node**>(malloc(n * sizeof(Node*)));
     if (items == nullptr) return report_nomem;
     uint64_t k = 0;
-    for (int b = 0; b < table_size; ++b)
-        for (Node* p = table->buckets[b]; p != nullptr && k < n; p = p->next) items[k++] = p;
+    if (!fill_interleaved(items, n, table, &k))
+        for (int b = 0; b < table_size; ++b)
+            for (Node* p = table->buckets[b]; p != nullptr && k < n; p = p->next) items[k++] = p;
     arr->items = items;
     arr->count = k;
     arr->order = order_table;
@@ -236,10 +288,115 @@ bool radix_sort_by(node_array<Node>* arr, Key key) {
     return true;
 }
 
-template <class Node, class Key>
-void sort_by(node_array<Node>* arr, Key key, sort_order order) {
+template <class Node>
+bool is_group(const Node* n) {
+    return n->kind == node_group;
+}
+bool is_group(const snode*) { return false; }
+
+// Whether a group node carries the name of another node (a label equal to
+// an ordinary name); only then can two nodes of one array share a name.
+template <class Node>
+bool shared_group_name(const node_array<Node>* arr) {
+    const uint64_t n = arr->count;
+    uint64_t groups = 0;
+    for (uint64_t k = 0; k < n; ++k) groups += is_group(arr->items[k]) ? 1 : 0;
+    if (groups == 0) return false;
+    struct label {
+        uint32_t hash;
+        const char* name;
+    };
+    auto* labels = static_cast<label*>(malloc(groups * sizeof(label)));
+    if (labels == nullptr) return true;
+    uint64_t g = 0;
+    for (uint64_t k = 0; k < n; ++k)
+        if (is_group(arr->items[k])) {
+            const char* name = arr->items[k]->name;
+            labels[g++] = label{hash_full(name, uint32_t(strlen(name))), name};
+        }
+    auto by_hash = [](const label& a, const label& b) { return a.hash < b.hash; };
+    std::sort(labels, labels + groups, by_hash);
+    bool shared = false;
+    for (uint64_t k = 0; k < n && !shared; ++k) {
+        if (is_group(arr->items[k])) continue;
+        const char* name = arr->items[k]->name;
+        const label probe{hash_full(name, uint32_t(strlen(name))), name};
+        for (const label* l = std::lower_bound(labels, labels + groups, probe, by_hash);
+             l != labels + groups && l->hash == probe.hash && !shared; ++l)
+            shared = strcmp(l->name, name) == 0;
+    }
+    free(labels);
+    return shared;
+}
+
+// The leading part for `rows` table rows (see sort_urls). The keys alone
+// find a threshold key, the entries at or above it are ordered by key and
+// name, and (as a guard) the leading part must hold no two entries of equal
+// key and equal name. When hidden
+// entries leave too few rows, a larger part is taken. Returns false, arr
+// untouched, when the whole sort must run instead.
+template <class Node, class Key, class Row>
+bool select_top(node_array<Node>* arr, Key key, Row is_row, uint64_t rows) {
+    using K = decltype(key(arr->items[0]));
+    struct rec {
+        K key;
+        Node* node;
+    };
+    const uint64_t n = arr->count;
+    uint64_t want = rows + rows / 2 + 8;
+    if (want > n / 4) return false;  // a large share: the whole sort is as quick
+    // Two nodes of one name have no order between them but the one the
+    // whole sort happens to give, and later sorts start from that order:
+    // such arrays take the whole sort every time.
+    if (shared_group_name(arr)) return false;
+    auto* recs = static_cast<rec*>(malloc(n * sizeof(rec)));
+    if (recs == nullptr) return false;
+    for (uint64_t k = 0; k < n; ++k) {
+        const K v = key(arr->items[k]);
+        if (!(v == v)) {  // a byte total that is not a number has no order
+            free(recs);
+            return false;
+        }
+        recs[k] = rec{v, arr->items[k]};
+    }
+    auto by_key = [](const rec& a, const rec& b) { return a.key > b.key; };
+    auto before = [](const rec& a, const rec& b) {
+        if (a.key != b.key) return a.key > b.key;
+        return strcmp(a.node->name, b.node->name) < 0;
+    };
+    auto same = [](const rec& a, const rec& b) { return a.key == b.key && strcmp(a.node->name, b.node->name) == 0; };
+    for (;;) {
+        std::nth_element(recs, recs + (want - 1), recs + n, by_key);
+        const K threshold = recs[want - 1].key;
+        rec* tail = std::partition(recs + want, recs + n, [&](const rec& r) { return r.key == threshold; });
+        const uint64_t m = static_cast<uint64_t>(tail - recs);  // entries with key >= threshold
+        if (want < m) std::nth_element(recs, recs + want, recs + m, before);
+        std::sort(recs, recs + want, before);
+        bool tie = want < m && same(recs[want - 1], recs[want]);
+        uint64_t found = 0;
+        for (uint64_t k = 0; k < want && !tie; ++k) {
+            if (k > 0 && same(recs[k - 1], recs[k])) tie = true;
+            if (is_row(recs[k].node)) ++found;
+        }
+        if (tie) break;
+        if (found >= rows) {
+            for (uint64_t k = 0; k < n; ++k) arr->items[k] = recs[k].node;
+            free(recs);
+            drop_node_ranks(arr->items);  // the ranks no longer follow the items
+            return true;
+        }
+        want *= 4;
+        if (want > n / 4) break;
+    }
+    free(recs);
+    return false;
+}
+
+template <class Node, class Key, class Row>
+void sort_by(node_array<Node>* arr, Key key, sort_order order, Row is_row, uint64_t rows) {
     arr->order = order;
     if (arr->items == nullptr) return;
+    if (rows != all_rows && (rows == 0 || select_top(arr, key, is_row, rows))) return;
     using K = decltype(key(arr->items[0]));
     using rec = sort_rec<K>;
     const uint64_t n = arr->count;
@@ -269,24 +426,43 @@ void sort_by(node_array<Node>* arr, Key key, sort_order order) {
 
 }  // namespace
 
-void sort_urls(node_array<unode>* arr, sort_order order) {
+namespace {
+// Which entries the top tables write as rows.
+template <class Node>
+bool shown_row(const Node* n) {
+    return n->kind != node_hidden;
+}
+bool any_row(const snode*) { return true; }
+bool entry_row(const unode* n) { return n->kind == node_normal && n->entries != 0; }
+bool exit_row(const unode* n) { return n->kind == node_normal && n->exits != 0; }
+}  // namespace
+
+void sort_urls(node_array<unode>* arr, sort_order order, uint64_t rows) {
     switch (order) {
-        case order_kbytes: sort_by(arr, [](const unode* n) { return n->bytes; }, order); break;
-        case order_entry: sort_by(arr, [](const unode* n) { return n->entries; }, order); break;
-        case order_exit: sort_by(arr, [](const unode* n) { return n->exits; }, order); break;
-        default: sort_by(arr, [](const unode* n) { return n->hits; }, order_hits); break;
+        case order_kbytes: sort_by(arr, [](const unode* n) { return n->bytes; }, order, shown_row<unode>, rows); break;
+        case order_entry: sort_by(arr, [](const unode* n) { return n->entries; }, order, entry_row, rows); break;
+        case order_exit: sort_by(arr, [](const unode* n) { return n->exits; }, order, exit_row, rows); break;
+        default: sort_by(arr, [](const unode* n) { return n->hits; }, order_hits, shown_row<unode>, rows); break;
     }
 }
-void sort_sites(node_array<hnode>* arr, sort_order order) {
+void sort_sites(node_array<hnode>* arr, sort_order order, uint64_t rows) {
     if (order == order_kbytes)
-        sort_by(arr, [](const hnode* n) { return n->bytes; }, order);
+        sort_by(arr, [](const hnode* n) { return n->bytes; }, order, shown_row<hnode>, rows);
     else
-        sort_by(arr, [](const hnode* n) { return n->hits; }, order_hits);
+        sort_by(arr, [](const hnode* n) { return n->hits; }, order_hits, shown_row<hnode>, rows);
 }
-void sort_referrers(node_array<rnode>* arr) { sort_by(arr, [](const rnode* n) { return n->hits; }, order_hits); }
-void sort_search(node_array<snode>* arr) { sort_by(arr, [](const snode* n) { return n->hits; }, order_hits); }
-void sort_users(node_array<inode>* arr) { sort_by(arr, [](const inode* n) { return n->hits; }, order_hits); }
-void sort_agents(node_array<anode>* arr) { sort_by(arr, [](const anode* n) { return n->hits; }, order_hits); }
+void sort_referrers(node_array<rnode>* arr, uint64_t rows) {
+    sort_by(arr, [](const rnode* n) { return n->hits; }, order_hits, shown_row<rnode>, rows);
+}
+void sort_search(node_array<snode>* arr, uint64_t rows) {
+    sort_by(arr, [](const snode* n) { return n->hits; }, order_hits, any_row, rows);
+}
+void sort_users(node_array<inode>* arr, uint64_t rows) {
+    sort_by(arr, [](const inode* n) { return n->hits; }, order_hits, shown_row<inode>, rows);
+}
+void sort_agents(node_array<anode>* arr, uint64_t rows) {
+    sort_by(arr, [](const anode* n) { return n->hits; }, order_hits, shown_row<anode>, rows);
+}
 
 double share_pct(uint64_t value, uint64_t total) {
     if (total == 0) return 0.0;

@@ -48,12 +48,21 @@ void free_node_array(node_array<Node>* arr);
 
 // Sorts arr; order_hits for every kind, order_kbytes for URLs and sites,
 // order_entry / order_exit for URLs.
-void sort_urls(node_array<unode>* arr, sort_order order);
-void sort_sites(node_array<hnode>* arr, sort_order order);
-void sort_referrers(node_array<rnode>* arr);
-void sort_search(node_array<snode>* arr);
-void sort_users(node_array<inode>* arr);
-void sort_agents(node_array<anode>* arr);
+//
+// With rows below all_rows only the leading part of arr that the top table
+// of that order reads is put in order: enough entries for `rows` table rows
+// (hidden entries, and for entries / exits every entry that is not a normal
+// one with a count, are skipped by the table and do not count). The rest of
+// arr is then in no defined order, so a caller passes a row count only when
+// neither a view-all page nor a dump nor a later sort of the same array
+// needs the whole order. The leading part is the one the whole sort gives.
+constexpr uint64_t all_rows = UINT64_MAX;
+void sort_urls(node_array<unode>* arr, sort_order order, uint64_t rows = all_rows);
+void sort_sites(node_array<hnode>* arr, sort_order order, uint64_t rows = all_rows);
+void sort_referrers(node_array<rnode>* arr, uint64_t rows = all_rows);
+void sort_search(node_array<snode>* arr, uint64_t rows = all_rows);
+void sort_users(node_array<inode>* arr, uint64_t rows = all_rows);
+void sort_agents(node_array<anode>* arr, uint64_t rows = all_rows);
 
 // Table percentages: value / total computed in single precision, times 100;
 // 0 when total is 0.

@@ -175,6 +175,42 @@ TEST_F(TopTableTest, HiddenEntriesNeitherShownNorCounted) {
     EXPECT_EQ(capture([] { write_top_urls(false); }), "");
 }
 
+// A table of a few rows out of many orders only the part it shows: hidden
+// entries above the cut and equal counts at the last row must still give the
+// rows of the whole order.
+TEST_F(TopTableTest, FewRowsOutOfManyFollowTheWholeOrder) {
+    settings.TopURLs = 3;
+    settings.TopEntry = 2;
+    char name[32];
+    for (int i = 0; i < 200; ++i) {
+        snprintf(name, sizeof name, "/fill%03d", i);
+        url(name, 1, 0, node_normal, 1);
+    }
+    for (int i = 0; i < 12; ++i) {
+        snprintf(name, sizeof name, "/hidden%02d", i);
+        url(name, 100, 0, node_normal, 9);
+        set_kind(url_table, name, node_hidden);
+    }
+    url("/d", 50, 0, node_normal, 5);
+    url("/b", 50, 0, node_normal, 5);
+    url("/top", 60, 0);
+    url("/c", 50, 0, node_normal, 5);
+    url("/a", 50, 0, node_normal, 2);
+    month_totals.total_hits = 1000;
+    auto link = [](const char* path) {
+        return std::string("<A HREF=\"http://www.example.org") + path + "\">" + path + "</A>";
+    };
+    ASSERT_EQ(fill_node_array(&u_array, &url_table), report_ok);
+    // Hits: the twelve hidden entries lead, then 60, then three at 50 of
+    // which "/a" and "/b" come first by name.
+    sort_urls(&u_array, order_hits, 3);
+    EXPECT_EQ(name_cells(capture([] { write_top_urls(false); })), (names{link("/top"), link("/a"), link("/b")}));
+    // Entries: hidden entries skipped, "/top" has none, "/b" and "/c" win the
+    // tie at 5 over "/d".
+    sort_urls(&u_array, order_entry, 2);
+    EXPECT_EQ(name_cells(capture([] { write_top_entry_exit(false); })), (names{link("/b"), link("/c")}));
+}
+
 TEST_F(TopTableTest, EqualHitsListUpperCaseFirst) {
     url("/alpha", 2, 0);
     url("/Beta", 2, 0);
