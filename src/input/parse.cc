@@ -269,48 +269,62 @@ char* first_of(char* c, char* end, char a, char b) {
     return end;
 }
 
-}  // namespace
-
-void split_fields(char* line, char* end) {
+// Where the splitter stands: inside quotes, and how deep in brackets and
+// parentheses, whose blanks do not end a field.
+struct split_state {
     bool quoted = false;
     int brackets = 0;
     int parens = 0;
+};
+
+// One byte of class k (not plain) at c: a blank outside brackets and
+// parentheses ends its field, quotes, brackets and parentheses change the
+// depth. Returns false at the end of the line.
+inline __attribute__((always_inline)) bool split_step(uint8_t k, char* c, const char* line, split_state& st) {
+    switch (k) {
+        case split_stop:
+            return false;
+        case split_blank:
+            if (st.brackets == 0 && st.parens == 0) *c = '\0';
+            break;
+        case split_quote:
+            if (c == line || c[-1] != '\\') st.quoted = !st.quoted;
+            break;
+        case split_open_paren:
+            ++st.parens;
+            break;
+        case split_close_paren:
+            if (st.parens > 0) --st.parens;
+            break;
+        case split_open_bracket:
+            ++st.brackets;
+            break;
+        case split_close_bracket:
+            if (st.brackets > 0) --st.brackets;
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+}  // namespace
+
+void split_fields(char* line, char* end) {
+    split_state state;
     for (char* c = line; c < end; ++c) {
-        if (quoted) {
+        if (state.quoted) {
             // Most bytes of a combined line are quoted: jump to the next quote,
             // or stop at a zero byte before it.
             char* q = first_of(c, end, '"', '\0');
             if (q == end || *q == '\0') return;
             c = q;
-            if (c[-1] != '\\') quoted = false;
+            if (c[-1] != '\\') state.quoted = false;
             continue;
         }
         const uint8_t k = split_class.of[static_cast<unsigned char>(*c)];
         if (k == split_plain) continue;
-        switch (k) {
-            case split_stop:
-                return;
-            case split_blank:
-                if (brackets == 0 && parens == 0) *c = '\0';
-                break;
-            case split_quote:
-                if (c == line || c[-1] != '\\') quoted = !quoted;
-                break;
-            case split_open_paren:
-                ++parens;
-                break;
-            case split_close_paren:
-                if (parens > 0) --parens;
-                break;
-            case split_open_bracket:
-                ++brackets;
-                break;
-            case split_close_bracket:
-                if (brackets > 0) --brackets;
-                break;
-            default:
-                break;
-        }
+        if (!split_step(k, c, line, state)) return;
     }
 }
 
@@ -325,42 +339,17 @@ void split_line(char* line, char* eol) {
         split_fields(line, eol);
         return;
     }
-    bool quoted = false;
-    int brackets = 0;
-    int parens = 0;
+    split_state state;
     for (char* c = line;; ++c) {
-        if (quoted) {
+        if (state.quoted) {
             c = first_of(c, eol, '"', '\0');
             if (*c == '\0') return;
-            if (c[-1] != '\\') quoted = false;
+            if (c[-1] != '\\') state.quoted = false;
             continue;
         }
         uint8_t k;
         while ((k = split_class.of[static_cast<unsigned char>(*c)]) == split_plain) ++c;
-        switch (k) {
-            case split_stop:
-                return;
-            case split_blank:
-                if (brackets == 0 && parens == 0) *c = '\0';
-                break;
-            case split_quote:
-                if (c == line || c[-1] != '\\') quoted = !quoted;
-                break;
-            case split_open_paren:
-                ++parens;
-                break;
-            case split_close_paren:
-                if (parens > 0) --parens;
-                break;
-            case split_open_bracket:
-                ++brackets;
-                break;
-            case split_close_bracket:
-                if (brackets > 0) --brackets;
-                break;
-            default:
-                break;
-        }
+        if (!split_step(k, c, line, state)) return;
     }
 }
 
