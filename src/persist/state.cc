@@ -8,7 +8,7 @@
 #include "lang/lang.h"
 #include "persist/safe_file.h"
 #include "persist/scan.h"
-#include "report/page.h"
+#include "run/version.h"
 #include "run/month.h"
 #include "run/settings.h"
 #include "stats/tables.h"

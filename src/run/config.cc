@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "lang/lang.h"
+#include "run/version.h"
 
 namespace {
 
@@ -170,9 +171,6 @@ const keyword_row keyword_table[keyword_rows] = {
 
 namespace {
 
-constexpr const char* program_version = "2.23";
-constexpr const char* program_edition = "08";
-constexpr const char* program_mod_date = "26-Aug-2013";
 constexpr const char* default_geodb_dir = "/usr/local/share/corvageo";
 constexpr const char* default_config_dir = "/usr/local/etc";
 // Words for the features built in; "none" is printed when the list is empty.
@@ -333,14 +331,19 @@ void print_help(std::FILE* out, const char* program_name) {
     for (const char* const* line = help_lines; *line != nullptr; ++line) std::fprintf(out, "%s\n", *line);
 }
 
-void print_version(std::FILE* out) {
+void print_version_line(std::FILE* out) {
     utsname machine;
     const bool known = uname(&machine) == 0;
-    std::fprintf(out, "Corvalist V%s-%s (%s %s %s) %s\n%s\n", program_version, program_edition,
+    std::fprintf(out, "Corvalist V%s-%s (%s %s %s) %s\n", version_text, edition_text,
                  known ? machine.sysname : "", known ? machine.release : "", known ? machine.machine : "",
-                 lang_name, version_notice);
+                 lang_name);
+}
+
+void print_version(std::FILE* out) {
+    print_version_line(out);
+    std::fprintf(out, "%s\n", version_notice);
     if (settings.Debug) {
-        std::fprintf(out, "Mod date: %s  Options: ", program_mod_date);
+        std::fprintf(out, "Mod date: %s  Options: ", mod_date_text);
         for (const char* word : build_features) std::fprintf(out, "%s ", word);
         if (std::size(build_features) == 0) std::fprintf(out, "none ");
         std::fprintf(out, "\n");

@@ -75,6 +75,10 @@ void print_help(std::FILE* out, const char* program_name);
 // The version text (-V), with the build details while Debug is on, written to out.
 void print_version(std::FILE* out);
 
+// Writes the one-line version head "Corvalist V2.23-08 (system release machine)
+// language" with its line end, as the version text and the start-up line open.
+void print_version_line(std::FILE* out);
+
 // A heap copy of text kept for the settings record; nullptr when memory runs
 // out. The copies stay reachable until release_setting_texts().
 const char* copy_setting_text(const char* text);

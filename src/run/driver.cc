@@ -34,9 +34,6 @@
 
 namespace {
 
-constexpr const char* program_version = "2.23";
-constexpr const char* program_edition = "08";
-
 // The line as read, and the copy kept for messages after the parser has cut
 // the original into fields.
 char line_buffer[line_buffer_size];
@@ -523,10 +520,7 @@ int run_corvalist(int argc, char** argv) {
     free_all_tables();
 
     machine_known = uname(&machine) == 0;
-    if (s.Verbosity == 2)
-        std::printf("Corvalist V%s-%s (%s %s %s) %s\n", program_version, program_edition,
-                    machine_known ? machine.sysname : "", machine_known ? machine.release : "",
-                    machine_known ? machine.machine : "", lang_name);
+    if (s.Verbosity == 2) print_version_line(stdout);
 
     if (s.CacheTTL <= 0) s.CacheTTL = 1;
     if (s.CacheTTL > 100) s.CacheTTL = 100;
