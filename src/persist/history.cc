@@ -8,6 +8,7 @@
 #include "lang/lang.h"
 #include "persist/safe_file.h"
 #include "persist/scan.h"
+#include "run/clock.h"
 #include "run/version.h"
 #include "run/month.h"
 #include "run/settings.h"
@@ -160,7 +161,7 @@ int write_history() {
     }
     if (settings.Verbosity == 2) std::printf("%s\n", con_saving_history);
 
-    std::time_t now = static_cast<std::time_t>(stamp_time());
+    std::time_t now = stamp_clock();
     std::tm local{};
     char when[64] = "";
     if (localtime_r(&now, &local) != nullptr) std::strftime(when, sizeof when, "%d/%b/%Y %H:%M:%S", &local);

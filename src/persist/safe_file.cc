@@ -44,13 +44,3 @@ bool finish_temporary(std::FILE* f, const char* path, bool write_ok) {
     return ok;
 }
 
-long long stamp_time() {
-    const char* s = std::getenv("SOURCE_DATE_EPOCH");
-    if (s != nullptr && *s != '\0') {
-        char* end = nullptr;
-        errno = 0;
-        long long v = std::strtoll(s, &end, 10);
-        if (errno == 0 && *end == '\0') return v;
-    }
-    return static_cast<long long>(std::time(nullptr));
-}

@@ -30,6 +30,3 @@ std::FILE* open_temporary(const char* path, int* code);
 // every case.
 bool finish_temporary(std::FILE* f, const char* path, bool write_ok);
 
-// Current time for "written at" stamps: SOURCE_DATE_EPOCH when it is set to a
-// number, else the clock.
-long long stamp_time();

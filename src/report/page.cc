@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "lang/lang.h"
+#include "run/clock.h"
 #include "run/settings.h"
 
 FILE* report_page = nullptr;
@@ -43,24 +44,11 @@ void write_list(FILE* out, const nlist* list) {
     for (; list != nullptr; list = list->next) fprintf(out, "%s\n", list->pattern);
 }
 
-// SOURCE_DATE_EPOCH, when it is a plain decimal number, stands for the clock
-// so that pages built twice from the same input are identical.
-time_t current_time() {
-    const char* fixed = getenv("SOURCE_DATE_EPOCH");
-    if (fixed != nullptr && *fixed != '\0') {
-        char* end = nullptr;
-        errno = 0;
-        long long v = strtoll(fixed, &end, 10);
-        if (errno == 0 && end != nullptr && *end == '\0' && v >= 0) return static_cast<time_t>(v);
-    }
-    return time(nullptr);
-}
-
 }  // namespace
 
 const char* current_time_text() {
     static char text[48];
-    time_t now = current_time();
+    time_t now = stamp_clock();
     struct tm parts;
     text[0] = '\0';
     if (settings.GMTTime) {
