@@ -27,6 +27,17 @@ scratch_dir::~scratch_dir() {
     if (!path.empty()) std::filesystem::remove_all(path, ec);
 }
 
+working_dir::working_dir(const std::string& path) {
+    std::error_code ec;
+    old_ = std::filesystem::current_path(ec).string();
+    if (ec) return;
+    ok_ = chdir(path.c_str()) == 0;
+}
+
+working_dir::~working_dir() {
+    if (ok_ && chdir(old_.c_str()) != 0) std::perror(old_.c_str());
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream ss;

@@ -17,6 +17,21 @@ struct scratch_dir {
     std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
+// Makes path the working directory while it lives and goes back to the
+// previous one when it ends; ok() tells whether both directories were had.
+class working_dir {
+  public:
+    explicit working_dir(const std::string& path);
+    ~working_dir();
+    working_dir(const working_dir&) = delete;
+    working_dir& operator=(const working_dir&) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    std::string old_;
+    bool ok_ = false;
+};
+
 // Whole file as bytes; empty string when it cannot be read.
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <regex>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,10 @@ protected:
         clear_history();
         settings.HostName = "example.org";
         settings.Verbosity = 0;
-        ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
-        ASSERT_EQ(chdir(dir.path.c_str()), 0);
+        cwd = std::make_unique<testing_support::working_dir>(dir.path);
+        ASSERT_TRUE(cwd->ok());
     }
-    void TearDown() override { ASSERT_EQ(chdir(old_dir), 0); }
+    void TearDown() override { cwd.reset(); }
 
     // Labels the window so that entry 119 is (year, month).
     static void window_ending(int year, int month) {
@@ -71,7 +72,7 @@ protected:
     }
 
     scratch_dir dir;
-    char old_dir[PATH_MAX];
+    std::unique_ptr<testing_support::working_dir> cwd;
 };
 
 std::string td(const std::string& v) { return "<TD ALIGN=right><FONT SIZE=\"-1\">" + v + "</FONT></TD>\n"; }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,8 @@ class ReportTest : public ::testing::Test {
         free_all_tables();
         month_totals.year = 2014;
         month_totals.month = 1;
-        char buf[4096];
-        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
-        old_dir_ = buf;
-        ASSERT_EQ(chdir(dir_.path.c_str()), 0);
+        cwd_ = std::make_unique<testing_support::working_dir>(dir_.path);
+        ASSERT_TRUE(cwd_->ok());
     }
     void TearDown() override {
         if (report_page != nullptr) fclose(report_page);
@@ -52,7 +51,7 @@ class ReportTest : public ::testing::Test {
         free_all_tables();
         reset_response_counts();
         reset_settings();
-        EXPECT_EQ(chdir(old_dir_.c_str()), 0);
+        cwd_.reset();
     }
 
     // Runs write with report_page pointed at a memory stream; returns the bytes.
@@ -89,7 +88,7 @@ class ReportTest : public ::testing::Test {
     std::string contents(const std::string& name) const { return read_file(dir_.file(name)); }
 
     testing_support::scratch_dir dir_;
-    std::string old_dir_;
+    std::unique_ptr<testing_support::working_dir> cwd_;
 };
 
 // add_* take writable buffers.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "lang/lang.h"
@@ -32,10 +33,8 @@ class Countries : public ::testing::Test {
         reset_country_counts();
         month_totals.year = 2014;
         month_totals.month = 1;
-        char buf[4096];
-        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
-        old_dir_ = buf;
-        ASSERT_EQ(chdir(dir_.path.c_str()), 0);
+        cwd_ = std::make_unique<working_dir>(dir_.path);
+        ASSERT_TRUE(cwd_->ok());
     }
     void TearDown() override {
         close_geo_database();
@@ -43,7 +42,7 @@ class Countries : public ::testing::Test {
         reset_country_counts();
         free_top_country_slots();
         reset_settings();
-        EXPECT_EQ(chdir(old_dir_.c_str()), 0);
+        cwd_.reset();
     }
 
     void site(const char* name, uint64_t hits, uint64_t files, double bytes, int kind = node_normal) {
@@ -81,7 +80,7 @@ class Countries : public ::testing::Test {
     }
 
     scratch_dir dir_;
-    std::string old_dir_;
+    std::unique_ptr<working_dir> cwd_;
 };
 
 int row_of(const char* name) { return static_cast<int>(country_of_site(name) - country_table); }
