@@ -68,8 +68,18 @@ char* copy_field(char* dst, int limit, char* src, char* last) {
 // A copy was cut when it stopped inside the field rather than at its end.
 bool was_cut(const char* stop, const char* last) { return *stop != '\0' && stop != last; }
 
+// Where the warnings of the line being parsed go: nullptr prints them at
+// once; a parse on the reading thread keeps them for the counting thread to
+// print in line order.
+parse_warnings* deferred = nullptr;
+
 void warn(const char* message, const char* field) {
     if (settings.Verbosity == 0) return;
+    if (deferred != nullptr) {
+        // Only kept without Debug, whose form shows no field text.
+        if (deferred->count < parse_warnings::capacity) deferred->message[deferred->count++] = message;
+        return;
+    }
     if (settings.Debug)
         std::fprintf(stderr, "%s: %s\n", message, field);
     else
@@ -357,14 +367,14 @@ void split_line(char* line, char* eol) {
 
 }  // namespace
 
-int parse_clf(char* line, std::size_t len) {
+int parse_clf(char* line, std::size_t len, log_record& rec) {
     const line_bounds b = bounds_of(line, len);
     char* const eol = b.eol;
     char* const last = b.last;
     split_line(line, eol);
 
     // Host.
-    char* p = copy_field(log_rec.host, host_limit, line, last);
+    char* p = copy_field(rec.host, host_limit, line, last);
     if (was_cut(p, last)) warn(con_trunc_hostname, line);
     while (p < eol && *p != '\0') ++p;
     if (p < eol) ++p;
@@ -377,7 +387,7 @@ int parse_clf(char* line, std::size_t len) {
     // stays whole; the field boundaries inside it become blanks again.
     char* start = p;
     char* bound = copy_bound(p, user_limit, last);
-    char* d = log_rec.user;
+    char* d = rec.user;
     while (p < bound && *p != '[') {
         if (*p == '\0') *p = ' ';
         *d++ = *p++;
@@ -388,49 +398,49 @@ int parse_clf(char* line, std::size_t len) {
         if (p < last) warn(con_trunc_username, start);
         while (p < eol && *p != '[') ++p;
     }
-    while (d > log_rec.user && (d[-1] == ' ' || d[-1] == '\t')) *--d = '\0';
+    while (d > rec.user && (d[-1] == ' ' || d[-1] == '\t')) *--d = '\0';
 
     // Date.
     start = p;
-    p = copy_field(log_rec.date_text, date_limit, p, last);
+    p = copy_field(rec.date_text, date_limit, p, last);
     if (was_cut(p, last)) {
         warn(con_trunc_date, start);
         while (p < eol && *p != '\0') ++p;
     }
     if (p < eol) ++p;
-    if (log_rec.date_text[0] != '[' || log_rec.date_text[3] != '/' || p >= eol) return record_bad;
+    if (rec.date_text[0] != '[' || rec.date_text[3] != '/' || p >= eol) return record_bad;
 
     // Request.
     start = p;
-    p = copy_field(log_rec.request, request_limit, p, last);
+    p = copy_field(rec.request, request_limit, p, last);
     const std::size_t request_len = static_cast<std::size_t>(p - start);  // copy_field copies no zero byte
     if (was_cut(p, last)) {
         warn(con_trunc_request, start);
         while (p < eol && *p != '\0') ++p;
     }
     if (p < eol) ++p;
-    if (log_rec.request[0] != '"' || p >= eol) return record_bad;
+    if (rec.request[0] != '"' || p >= eol) return record_bad;
 
     // The protocol version goes: the request ends with a quote where the
     // last " HTTP/" begins, so a URL that merely contains "HTTP" stays whole.
     {
         const std::size_t n = request_len;
         for (std::size_t i = n >= 6 ? n - 6 + 1 : 0; i-- > 1;) {
-            if (log_rec.request[i] == ' ' && std::memcmp(log_rec.request + i + 1, "HTTP/", 5) == 0) {
-                log_rec.request[i] = '"';
-                log_rec.request[i + 1] = '\0';
+            if (rec.request[i] == ' ' && std::memcmp(rec.request + i + 1, "HTTP/", 5) == 0) {
+                rec.request[i] = '"';
+                rec.request[i + 1] = '\0';
                 break;
             }
         }
     }
 
     // Status.
-    log_rec.status = read_int(p);
+    rec.status = read_int(p);
     while (p < eol && *p != '\0') ++p;
     if (p < eol) ++p;
 
     // Bytes ("-" and other non-numbers count 0).
-    if (is_digit(*p)) log_rec.bytes = read_count(p);
+    if (is_digit(*p)) rec.bytes = read_count(p);
     if (p >= eol) return record_good;  // the line ended after the status
     while (p < eol && *p != '\0' && *p != '\n') ++p;
     if (p < eol) ++p;
@@ -441,8 +451,8 @@ int parse_clf(char* line, std::size_t len) {
     {
         char* const stop = p < bound ? first_of(p, bound, '\0', '\n') : p;
         const std::size_t n = static_cast<std::size_t>(stop - p);
-        std::memcpy(log_rec.referrer, p, n);
-        log_rec.referrer[n] = '\0';
+        std::memcpy(rec.referrer, p, n);
+        rec.referrer[n] = '\0';
         p = stop;
     }
     if (*p != '\0' && *p != '\n') warn(con_trunc_referrer, start);
@@ -450,7 +460,7 @@ int parse_clf(char* line, std::size_t len) {
     if (p < eol) ++p;
 
     // User agent, as logged with its quotes; a longer one is cut silently.
-    copy_field(log_rec.user_agent, agent_limit, p, last);
+    copy_field(rec.user_agent, agent_limit, p, last);
     return record_good;
 }
 
@@ -479,7 +489,7 @@ field_cursor open_fields(char* line, std::size_t len) {
 
 }  // namespace
 
-int parse_ftp(char* line, std::size_t len) {
+int parse_ftp(char* line, std::size_t len, log_record& rec) {
     field_cursor f = open_fields(line, len);
     char* const eol = f.eol;
     char* const last = f.last;
@@ -505,23 +515,23 @@ int parse_ftp(char* line, std::size_t len) {
 
     if (strnlen(time_of_day, 6) < 6 || time_of_day[2] != ':' || time_of_day[5] != ':') return record_bad;
     if (year < 1990 || year > 2100 || day < 1 || day > 31) return record_bad;
-    std::snprintf(log_rec.date_text, date_limit + 1, "[%02d/%.*s/%4d:%.*s -0000]", day,
+    std::snprintf(rec.date_text, date_limit + 1, "[%02d/%.*s/%4d:%.*s -0000]", day,
                   field_length(month, last), month, year, field_length(time_of_day, last), time_of_day);
 
     // Host: exactly one separator after the transfer time.
     char* host = p < eol ? p + 1 : eol;
     if (host < last && *host != '\0') {
-        copy_field(log_rec.host, host_limit, host, last);
+        copy_field(rec.host, host_limit, host, last);
         p = host;
         f.skip_field();
     } else {
-        std::memcpy(log_rec.host, "NONE", 5);
+        std::memcpy(rec.host, "NONE", 5);
         if (settings.Debug) std::fputs("Warning: Blank hostname found!\n", stderr);
     }
 
     // File size.
     f.skip_separators();
-    if (is_digit(*p)) log_rec.bytes = read_count(p);
+    if (is_digit(*p)) rec.bytes = read_count(p);
     f.skip_field();
 
     // File name, then transfer type and action flag, to the direction.
@@ -534,7 +544,7 @@ int parse_ftp(char* line, std::size_t len) {
     f.skip_field();
     f.skip_separators();
     char* direction = p;
-    std::snprintf(log_rec.request, request_limit + 1, "\"%s %.*s\"", direction[0] == 'i' ? "POST" : "GET",
+    std::snprintf(rec.request, request_limit + 1, "\"%s %.*s\"", direction[0] == 'i' ? "POST" : "GET",
                   field_length(file, last), file);
 
     // Access mode and user name: one separator before each.
@@ -542,21 +552,21 @@ int parse_ftp(char* line, std::size_t len) {
     if (p < eol) ++p;
     f.skip_field();
     if (p < eol) ++p;
-    copy_field(log_rec.user, user_limit, p, last);
+    copy_field(rec.user, user_limit, p, last);
 
     // Completion status: the last character before the line end.
-    log_rec.status = (last > line && last[-1] == 'i') ? 206 : 200;
+    rec.status = (last > line && last[-1] == 'i') ? 206 : 200;
     return record_good;
 }
 
-int parse_squid(char* line, std::size_t len) {
+int parse_squid(char* line, std::size_t len, log_record& rec) {
     field_cursor f = open_fields(line, len);
     char* const eol = f.eol;
     char* const last = f.last;
     char*& p = f.p;
 
     // Time since 1970 (the fraction is ignored), then elapsed milliseconds.
-    local_date_text(read_long(p), log_rec.date_text);
+    local_date_text(read_long(p), rec.date_text);
     f.skip_field();
     f.skip_separators();
     f.skip_field();
@@ -564,7 +574,7 @@ int parse_squid(char* line, std::size_t len) {
 
     // Client address.
     char* start = p;
-    p = copy_field(log_rec.host, host_limit, p, last);
+    p = copy_field(rec.host, host_limit, p, last);
     if (was_cut(p, last)) warn(con_trunc_hostname, start);
     f.skip_field();
     f.skip_separators();
@@ -576,17 +586,17 @@ int parse_squid(char* line, std::size_t len) {
     f.skip_separators();
     const char* slash = result;
     while (slash < eol && *slash != '\0' && *slash != '/') ++slash;
-    log_rec.status = read_int(*slash == '/' ? slash + 1 : p);
+    rec.status = read_int(*slash == '/' ? slash + 1 : p);
 
     // Bytes.
-    if (is_digit(*p)) log_rec.bytes = read_count(p);
+    if (is_digit(*p)) rec.bytes = read_count(p);
     f.skip_field();
     f.skip_separators();
 
     // Request: quote, method, blank, URL, quote. Method and URL together
     // stay within 4093 characters, so the closing quote always fits.
-    char* out = log_rec.request;
-    char* const out_end = log_rec.request + request_limit - 1;
+    char* out = rec.request;
+    char* const out_end = rec.request + request_limit - 1;
     *out++ = '"';
     char* method = p;
     char* const bound = copy_bound(p, request_limit, last);
@@ -618,14 +628,14 @@ int parse_squid(char* line, std::size_t len) {
     while (p < eol && (*p == '\0' || *p == ' ' || *p == '\t')) ++p;
     if (p >= last) return record_bad;
     char* const user_bound = copy_bound(p, user_limit, last);
-    char* d = log_rec.user;
+    char* d = rec.user;
     while (p < user_bound && *p != '\0' && *p != ' ' && *p != '\t') *d++ = *p++;
     *d = '\0';
-    while (d > log_rec.user && d[-1] == ' ') *--d = '\0';
+    while (d > rec.user && d[-1] == ' ') *--d = '\0';
     return record_good;
 }
 
-int parse_w3c(char* line, std::size_t len) {
+int parse_w3c(char* line, std::size_t len, log_record& rec) {
     while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r')) line[--len] = '\0';
     char* const eol = line + len;
     split_line(line, eol);
@@ -661,20 +671,20 @@ int parse_w3c(char* line, std::size_t len) {
     if (method == nullptr || method[0] == '-') method = "NONE";
     const char* query = value[w3c_query];
     if (query != nullptr && query[0] != '-')
-        std::snprintf(log_rec.request, request_limit + 1, "\"%s %s?%s\"", method, stem, query);
+        std::snprintf(rec.request, request_limit + 1, "\"%s %s?%s\"", method, stem, query);
     else
-        std::snprintf(log_rec.request, request_limit + 1, "\"%s %s\"", method, stem);
+        std::snprintf(rec.request, request_limit + 1, "\"%s %s\"", method, stem);
 
-    if (value[w3c_ip] != nullptr) copy_field(log_rec.host, host_limit, value[w3c_ip], eol);
-    if (value[w3c_status] != nullptr) log_rec.status = read_int(value[w3c_status]);
-    if (value[w3c_referrer] != nullptr) copy_field(log_rec.referrer, referrer_limit, value[w3c_referrer], eol);
-    if (value[w3c_bytes] != nullptr) log_rec.bytes = read_count(value[w3c_bytes]);
+    if (value[w3c_ip] != nullptr) copy_field(rec.host, host_limit, value[w3c_ip], eol);
+    if (value[w3c_status] != nullptr) rec.status = read_int(value[w3c_status]);
+    if (value[w3c_referrer] != nullptr) copy_field(rec.referrer, referrer_limit, value[w3c_referrer], eol);
+    if (value[w3c_bytes] != nullptr) rec.bytes = read_count(value[w3c_bytes]);
     if (value[w3c_agent] != nullptr) {
-        copy_field(log_rec.user_agent, agent_limit, value[w3c_agent], eol);
-        for (char* c = log_rec.user_agent; *c != '\0'; ++c)
+        copy_field(rec.user_agent, agent_limit, value[w3c_agent], eol);
+        for (char* c = rec.user_agent; *c != '\0'; ++c)
             if (*c == '+') *c = ' ';
     }
-    if (value[w3c_username] != nullptr) copy_field(log_rec.user, user_limit, value[w3c_username], eol);
+    if (value[w3c_username] != nullptr) copy_field(rec.user, user_limit, value[w3c_username], eol);
 
     // Date and time are UTC; a missing date is day 0 of January 1900, a
     // missing time midnight. Absurd numbers are held to a range the time
@@ -690,7 +700,7 @@ int parse_w3c(char* line, std::size_t len) {
     utc.tm_hour = clamp(clock[0], -1000000, 1000000);
     utc.tm_min = clamp(clock[1], -1000000, 1000000);
     utc.tm_sec = clamp(clock[2], -1000000, 1000000);
-    local_date_text(static_cast<int64_t>(timegm(&utc)), log_rec.date_text);
+    local_date_text(static_cast<int64_t>(timegm(&utc)), rec.date_text);
     return record_good;
 }
 
@@ -703,8 +713,8 @@ namespace {
 // a method name) and record processing only shortens them or puts short
 // constants there ("- (Direct Request)"), so a record writes at most its line
 // length and a margin; only that part needs clearing, not the whole 5 kB.
-std::size_t request_used = sizeof log_rec.request, referrer_used = sizeof log_rec.referrer;
 constexpr std::size_t write_margin = 64;
+record_clearing log_rec_clearing{sizeof log_rec.request, sizeof log_rec.referrer};
 
 // Zeroes n bytes at p rounded up to whole 16-byte blocks; the caller makes
 // sure the rounded range stays inside log_rec.
@@ -723,9 +733,9 @@ inline void zero_blocks(char* p) {
     }(std::make_index_sequence<(n + 15) / 16>{});
 }
 
-// Clears log_rec to zero bytes as far as the last record can have written,
-// and notes how far a line of len bytes may write.
-void clear_record(std::size_t len) {
+// Clears rec to zero bytes as far as the last record can have written (as
+// noted in c), and notes how far a line of len bytes may write.
+void clear_record(log_record& rec, record_clearing& c, std::size_t len) {
     static_assert(offsetof(log_record, host) == 0 && offsetof(log_record, request) < offsetof(log_record, status) &&
                   offsetof(log_record, status) < offsetof(log_record, referrer) &&
                   offsetof(log_record, referrer) < offsetof(log_record, user_agent),
@@ -735,7 +745,7 @@ void clear_record(std::size_t len) {
                   sizeof log_rec.request % 16 == 0 && sizeof log_rec.referrer % 16 == 0 &&
                   (sizeof log_rec - offsetof(log_record, user_agent)) % 16 == 0,
                   "the clearing works in whole 16-byte blocks");
-    auto* base = reinterpret_cast<char*>(&log_rec);
+    auto* base = reinterpret_cast<char*>(&rec);
     // Whole 16-byte blocks, so that the short clearings cost a few stores
     // rather than a string instruction's start-up; a block that runs past the
     // end of its range lands in bytes that are cleared anyway.
@@ -746,29 +756,80 @@ void clear_record(std::size_t len) {
     static_assert(offsetof(log_record, request) - request_lead + (request_lead + sizeof log_rec.request + 15) / 16 * 16 <=
                       offsetof(log_record, referrer),
                   "the widened request clearing stays before referrer");
-    zero_blocks(base + offsetof(log_record, request) - request_lead, request_used + request_lead);
+    zero_blocks(base + offsetof(log_record, request) - request_lead, c.request_used + request_lead);
     zero_blocks<offsetof(log_record, referrer) - offsetof(log_record, status)>(base + offsetof(log_record, status));
-    zero_blocks(log_rec.referrer, referrer_used);
+    zero_blocks(rec.referrer, c.referrer_used);
     zero_blocks<sizeof log_rec - offsetof(log_record, user_agent)>(base + offsetof(log_record, user_agent));
     const std::size_t reach = len + write_margin;
-    request_used = reach < sizeof log_rec.request ? reach : sizeof log_rec.request;
-    referrer_used = reach < sizeof log_rec.referrer ? reach : sizeof log_rec.referrer;
+    c.request_used = reach < sizeof log_rec.request ? reach : sizeof log_rec.request;
+    c.referrer_used = reach < sizeof log_rec.referrer ? reach : sizeof log_rec.referrer;
 }
 
 }  // namespace
 
-int parse_record(char* line) {
+int parse_record(char* line, log_record& rec, record_clearing& clearing, parse_warnings* warnings) {
     std::size_t len = std::strlen(line);
-    clear_record(len);
+    clear_record(rec, clearing, len);
     // A carriage return before the newline belongs to the line end.
     if (len >= 2 && line[len - 1] == '\n' && line[len - 2] == '\r') {
         line[len - 2] = '\n';
         line[--len] = '\0';
     }
+    if (warnings != nullptr) warnings->count = 0;
+    deferred = warnings;
+    int code;
     switch (settings.LogType) {
-        case log_ftp: return parse_ftp(line, len);
-        case log_squid: return parse_squid(line, len);
-        case log_w3c: return parse_w3c(line, len);
-        default: return parse_clf(line, len);
+        case log_ftp: code = parse_ftp(line, len, rec); break;
+        case log_squid: code = parse_squid(line, len, rec); break;
+        case log_w3c: code = parse_w3c(line, len, rec); break;
+        default: code = parse_clf(line, len, rec); break;
     }
+    deferred = nullptr;
+    return code;
+}
+
+int parse_record(char* line) { return parse_record(line, log_rec, log_rec_clearing, nullptr); }
+
+namespace {
+
+// The fields of a record in packing order.
+template <class Record, class F>
+inline void each_text(Record& rec, F f) {
+    f(rec.host, sizeof rec.host);
+    f(rec.date_text, sizeof rec.date_text);
+    f(rec.request, sizeof rec.request);
+    f(rec.referrer, sizeof rec.referrer);
+    f(rec.user_agent, sizeof rec.user_agent);
+    f(rec.search_words, sizeof rec.search_words);
+    f(rec.user, sizeof rec.user);
+}
+
+}  // namespace
+
+void pack_record(const log_record& rec, packed_record& packed) {
+    packed.status = rec.status;
+    packed.bytes = rec.bytes;
+    char* out = packed.text;
+    int i = 0;
+    each_text(rec, [&](const char* field, std::size_t size) {
+        const std::size_t n = strnlen(field, size - 1);
+        std::memcpy(out, field, n);
+        out += n;
+        packed.length[i++] = static_cast<uint16_t>(n);
+    });
+}
+
+void unpack_to_log_rec(const packed_record& packed) {
+    log_rec.status = packed.status;
+    log_rec.bytes = packed.bytes;
+    const char* in = packed.text;
+    int i = 0;
+    each_text(log_rec, [&](char* field, std::size_t) {
+        const std::size_t n = packed.length[i++];
+        std::memcpy(field, in, n);
+        field[n] = '\0';
+        in += n;
+    });
+    // A parse into log_rec after this clears it whole again.
+    log_rec_clearing = record_clearing{sizeof log_rec.request, sizeof log_rec.referrer};
 }

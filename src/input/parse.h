@@ -11,12 +11,28 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "input/log_rec.h"
 
 enum record_code : int {
     record_bad = 0,   // the line does not have the shape of a record
     record_good = 1,  // log_rec holds the record
+};
+
+// How far the last parse into a record may have written into its request
+// and referrer, so that the next parse clears only that much; a new record
+// starts as {sizeof request, sizeof referrer} unless it is known to be zero.
+struct record_clearing {
+    std::size_t request_used, referrer_used;
+};
+
+// Truncation warnings of one parse kept for printing later, in their order:
+// the catalogue message of each (the form without Debug, "%s\n").
+struct parse_warnings {
+    static constexpr int capacity = 8;  // a parser warns at most five times a line
+    const char* message[capacity];
+    int count;
 };
 
 // Clears log_rec and parses line (writable, zero-terminated, at most 4095
@@ -27,6 +43,29 @@ enum record_code : int {
 // filled and must not be used.
 int parse_record(char* line);
 
+// The same into rec, cleared as far as clearing records. With warnings not
+// nullptr (and Verbosity not 0) the truncation warnings are kept there
+// instead of being printed; without Debug only, as the kept form shows no
+// field text.
+int parse_record(char* line, log_record& rec, record_clearing& clearing, parse_warnings* warnings);
+
+// A parsed record in as few bytes as its texts take, for handing it from
+// the reading thread to the counting one: the lengths of host, date_text,
+// request, referrer, user_agent, search_words and user, then the texts one
+// after another without terminators.
+struct packed_record {
+    int32_t status;
+    uint64_t bytes;
+    uint16_t length[7];
+    char text[sizeof(log_record)];
+};
+
+void pack_record(const log_record& rec, packed_record& packed);
+
+// Puts a packed record into log_rec; bytes after each field's terminator are
+// left as they are.
+void unpack_to_log_rec(const packed_record& packed);
+
 // Cuts line[0..end) in place into fields: every blank or tab outside double
 // quotes, brackets and parentheses becomes a zero byte. A double quote not
 // preceded by a backslash toggles quoting (at the line start always); "(" and
@@ -34,12 +73,12 @@ int parse_record(char* line);
 // end or at the first zero byte.
 void split_fields(char* line, char* end);
 
-// The four parsers; each expects log_rec cleared, line zero-terminated with
+// The four parsers; each expects rec cleared, line zero-terminated with
 // length len (= strlen(line)), and returns record_good or record_bad.
-int parse_clf(char* line, std::size_t len);
-int parse_ftp(char* line, std::size_t len);
-int parse_squid(char* line, std::size_t len);
-int parse_w3c(char* line, std::size_t len);
+int parse_clf(char* line, std::size_t len, log_record& rec);
+int parse_ftp(char* line, std::size_t len, log_record& rec);
+int parse_squid(char* line, std::size_t len, log_record& rec);
+int parse_w3c(char* line, std::size_t len, log_record& rec);
 
 // Forgets every W3C column declared so far (the run starts this way; tests use
 // it between cases).

@@ -2,7 +2,9 @@
 // run. See run/driver.h.
 #include "run/driver.h"
 
+#include <linux/futex.h>
 #include <malloc.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -11,6 +13,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+#include <emmintrin.h>
 
 #include "input/log_reader.h"
 #include "input/log_rec.h"
@@ -273,19 +280,20 @@ void advance_month_cycle(const record_time& when) {
 namespace {
 
 // A rejected line: a first-line "format=" header and comment or empty lines
-// are ignored, anything else is bad.
-int reject_line() {
+// are ignored, anything else is bad. shown is the line as read (at least its
+// first eight bytes).
+int reject_line(const char* shown) {
     run_state_rec& r = run_state;
-    if (r.records_read == 1 && std::strncmp(line_copy, "format=", 7) == 0) {
+    if (r.records_read == 1 && std::strncmp(shown, "format=", 7) == 0) {
         if (settings.Verbosity == 2) std::printf("%s\n", con_netscape_header);
         r.records_ignored += 1;
         return line_ignored;
     }
     // A blank line of a log with two-character line ends ("\r\n") is as empty
     // as one with a bare newline: the reader counts the CR as part of the end.
-    const bool empty = line_copy[0] == '\n' || line_copy[0] == '\0' ||
-                       (line_copy[0] == '\r' && (line_copy[1] == '\n' || line_copy[1] == '\0'));
-    if (line_copy[0] == '#' || empty) {
+    const bool empty = shown[0] == '\n' || shown[0] == '\0' ||
+                       (shown[0] == '\r' && (shown[1] == '\n' || shown[1] == '\0'));
+    if (shown[0] == '#' || empty) {
         r.records_ignored += 1;
         return line_ignored;
     }
@@ -298,42 +306,38 @@ int reject_line() {
     return line_bad;
 }
 
-void lower_case_record() {
-    for (int i = 4; i < 7 && log_rec.date_text[i] != '\0'; ++i)
-        log_rec.date_text[i] = lower(log_rec.date_text[i]);
-    for (char* p = log_rec.host; *p != '\0'; ++p) *p = lower(*p);
+void lower_case_record(log_record& rec) {
+    for (int i = 4; i < 7 && rec.date_text[i] != '\0'; ++i) rec.date_text[i] = lower(rec.date_text[i]);
+    for (char* p = rec.host; *p != '\0'; ++p) *p = lower(*p);
 }
 
-}  // namespace
-
-int process_line(char* line, std::size_t len) {
+int reject_date() {
     run_state_rec& r = run_state;
-    if (len >= line_buffer_size) len = line_buffer_size - 1;
-    std::memcpy(line_copy, line, len);
-    line_copy[len] = '\0';
-
-    if (parse_record(line) != record_good) return reject_line();
-
-    lower_case_record();
-
-    record_time when;
-    if (check_date(log_rec.date_text, &when) != driver_ok) {
-        r.records_bad += 1;
-        if (settings.Verbosity != 0) {
-            std::fprintf(stderr, "%s: %s [%llu]", con_bad_date, log_rec.date_text,
-                         static_cast<unsigned long long>(r.records_read));
-            print_bad_line_tail();
-        }
-        return line_bad;
+    r.records_bad += 1;
+    if (settings.Verbosity != 0) {
+        std::fprintf(stderr, "%s: %s [%llu]", con_bad_date, log_rec.date_text,
+                     static_cast<unsigned long long>(r.records_read));
+        print_bad_line_tail();
     }
+    return line_bad;
+}
 
+// The steps after the date check. A record normalised beforehand comes with
+// the warnings that normalising kept (nullptr: normalise it here).
+int sequence_and_count(record_time& when, const normalise_warnings* normalised) {
+    run_state_rec& r = run_state;
     if (check_sequence(&when) == driver_skipped) {
         r.records_ignored += 1;
         r.any_valid_record = true;
         return line_ignored;
     }
-
-    normalise_record();
+    if (normalised == nullptr) {
+        normalise_record();
+    } else {
+        if (settings.Verbosity != 0)
+            for (int i = 0; i < normalised->count; ++i) print_normalise_warning(normalised->message[i]);
+        prefetch_log_rec();
+    }
     advance_month_cycle(when);
     r.any_valid_record = true;
     if (count_record() != record_counted) {
@@ -342,6 +346,185 @@ int process_line(char* line, std::size_t len) {
     }
     return line_counted;
 }
+
+}  // namespace
+
+int process_line(char* line, std::size_t len) {
+    if (len >= line_buffer_size) len = line_buffer_size - 1;
+    std::memcpy(line_copy, line, len);
+    line_copy[len] = '\0';
+
+    if (parse_record(line) != record_good) return reject_line(line_copy);
+
+    lower_case_record(log_rec);
+
+    record_time when;
+    if (check_date(log_rec.date_text, &when) != driver_ok) return reject_date();
+    return sequence_and_count(when, nullptr);
+}
+
+namespace {
+
+// ------------------------------------------------- reading on a second thread
+//
+// Without Debug, whose messages show whole lines, the log is read, parsed,
+// dated and normalised on a thread of its own while this one counts: each
+// line goes through a ring of slots in order, and the messages of the reading
+// side travel with the line, so that they come out where and as they would
+// from one thread. Nothing the reading side does touches the tables, the
+// month or the counters.
+
+enum slot_kind : int { slot_line, slot_oversized, slot_end };
+
+// A slot carries the record packed: only the bytes its texts take pass from
+// one thread's cache to the other's.
+struct alignas(64) line_slot {
+    int kind;
+    int parsed;    // record_good / record_bad
+    int dated;     // driver_ok / driver_bad_date (parsed records)
+    char head[8];  // the line's first bytes as read, for reject_line
+    record_time when;
+    parse_warnings parse_kept;
+    normalise_warnings normalise_kept;
+    packed_record record;
+};
+
+// The reading thread's own record, parsed into and normalised in place.
+alignas(16) log_record reader_rec;
+record_clearing reader_clearing{sizeof reader_rec.request, sizeof reader_rec.referrer};
+
+constexpr uint32_t ring_size = 64;   // a power of two
+constexpr uint32_t ring_batch = 16;  // a side that waits sleeps until this many slots are ready
+line_slot ring[ring_size];
+
+// One side's position (slots filled by the reader, slots done by the
+// counter, counted from the start of the pass; they wrap together), whether
+// it sleeps and on what, each on a cache line of its own.
+struct alignas(64) ring_side {
+    std::atomic<uint32_t> position{0};
+    std::atomic<uint32_t> sleeping{0};  // 1 while waiting for the other side
+    std::atomic<uint32_t> bell{0};      // rung to wake it
+    std::atomic<uint32_t> waits_from{0};  // the other side's position it fell asleep at
+};
+ring_side reader_side, counter_side;
+
+// A side that finds nothing to do spins briefly, then sleeps until the
+// other side has moved ring_batch slots on (or the input has ended), so that
+// the two wake each other seldom rather than for every line.
+void sleep_on(ring_side& self, const std::atomic<uint32_t>& other, uint32_t seen) {
+    for (int spin = 0; spin < 256; ++spin) {
+        if (other.load(std::memory_order_acquire) != seen) return;
+        _mm_pause();
+    }
+    const uint32_t bell = self.bell.load(std::memory_order_acquire);
+    self.waits_from.store(seen, std::memory_order_relaxed);
+    self.sleeping.store(1, std::memory_order_seq_cst);
+    if (other.load(std::memory_order_seq_cst) - seen < ring_batch)
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&self.bell), FUTEX_WAIT_PRIVATE, bell, nullptr, nullptr, 0);
+    self.sleeping.store(0, std::memory_order_relaxed);
+}
+
+// Moves self on to position and wakes the other side when it sleeps and
+// enough is ready for it (always when last).
+void move_on(ring_side& self, ring_side& other, uint32_t position, bool last) {
+    self.position.store(position, std::memory_order_seq_cst);
+    if (other.sleeping.load(std::memory_order_seq_cst) != 0 &&
+        (last || position - other.waits_from.load(std::memory_order_relaxed) >= ring_batch)) {
+        other.sleeping.store(0, std::memory_order_relaxed);
+        other.bell.fetch_add(1, std::memory_order_release);
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&other.bell), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    }
+}
+
+// Reading side: fills slots until the input ends.
+void read_ahead() {
+    uint32_t head = 0;
+    auto wait_for_room = [&head] {
+        uint32_t tail;
+        while (head - (tail = counter_side.position.load(std::memory_order_acquire)) == ring_size)
+            sleep_on(reader_side, counter_side.position, tail);
+    };
+    for (bool more = true; more;) {
+        wait_for_room();
+        line_slot& s = ring[head % ring_size];
+        std::size_t n = 0;
+        const int code = read_log_line(line_buffer, &n);
+        if (code == log_end) {
+            s.kind = slot_end;
+            more = false;
+        } else if (code == log_oversized) {
+            // Its message is printed by the counting side; an input that ends
+            // inside it gets an end slot next.
+            s.kind = slot_oversized;
+            if (skip_oversized_line(line_buffer, false) == log_end) {
+                move_on(reader_side, counter_side, ++head, false);
+                wait_for_room();
+                ring[head % ring_size].kind = slot_end;
+                more = false;
+            }
+        } else {
+            s.kind = slot_line;
+            std::memcpy(s.head, line_buffer, n + 1 < sizeof s.head ? n + 1 : sizeof s.head);
+            s.head[sizeof s.head - 1] = '\0';
+            s.parsed = parse_record(line_buffer, reader_rec, reader_clearing, &s.parse_kept);
+            if (s.parsed == record_good) {
+                lower_case_record(reader_rec);
+                s.dated = check_date(reader_rec.date_text, &s.when);
+                if (s.dated == driver_ok) normalise_record(reader_rec, &s.normalise_kept);
+                pack_record(reader_rec, s.record);
+            }
+        }
+        move_on(reader_side, counter_side, ++head, !more);
+    }
+}
+
+// Counting side: takes the slots in order. Returns false when the reading
+// thread could not be started (nothing has been read then).
+bool count_read_ahead() {
+    prepare_record_processing();
+    for (ring_side* side : {&reader_side, &counter_side}) {
+        side->position.store(0, std::memory_order_relaxed);
+        side->sleeping.store(0, std::memory_order_relaxed);
+    }
+    std::thread reader;
+    try {
+        reader = std::thread(read_ahead);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    run_state_rec& r = run_state;
+    uint32_t tail = 0, head = 0;
+    for (;;) {
+        while (head == tail) {
+            head = reader_side.position.load(std::memory_order_acquire);
+            if (head == tail) sleep_on(counter_side, reader_side.position, tail);
+        }
+        line_slot& s = ring[tail % ring_size];
+        if (s.kind == slot_end) break;
+        r.records_read += 1;
+        if (s.kind == slot_oversized) {
+            r.records_bad += 1;
+            if (settings.Verbosity != 0) std::fprintf(stderr, "%s\n", con_oversized_record);
+        } else {
+            if (settings.Verbosity != 0)
+                for (int i = 0; i < s.parse_kept.count; ++i) std::fprintf(stderr, "%s\n", s.parse_kept.message[i]);
+            if (s.parsed != record_good) {
+                reject_line(s.head);
+            } else {
+                unpack_to_log_rec(s.record);
+                if (s.dated != driver_ok)
+                    reject_date();
+                else
+                    sequence_and_count(s.when, &s.normalise_kept);
+            }
+        }
+        move_on(counter_side, reader_side, ++tail, false);
+    }
+    reader.join();
+    return true;
+}
+
+}  // namespace
 
 // ------------------------------------------------------------- start-up
 
@@ -428,6 +611,7 @@ void read_default_config() {
 
 // The main pass over the log.
 void read_all_lines() {
+    if (!settings.Debug && count_read_ahead()) return;
     run_state_rec& r = run_state;
     for (;;) {
         std::size_t n = 0;

@@ -78,8 +78,8 @@ char* dot_segment(char* from) {
     return nullptr;
 }
 
-void request_to_url() {
-    char* url = log_rec.request;
+void request_to_url(log_record& rec) {
+    char* url = rec.request;
     unescape(url);
     if (url[0] != '\0' && url[1] == '-') {
         set_text(url, "/INVALID-URL");
@@ -99,7 +99,7 @@ void request_to_url() {
     url[n] = '\0';
     if (n == 0) set_text(url, "/");
 
-    const int status = log_rec.status;
+    const int status = rec.status;
     // Only a scheme within the first five bytes counts, so only those are
     // searched for "://".
     char* scheme = nullptr;
@@ -164,13 +164,13 @@ std::size_t control_or_lt(const char* p, const char* field_end) {
     return std::size_t(p - start);
 }
 
-void clean_referrer() {
-    char* ref = log_rec.referrer;
+void clean_referrer(log_record& rec) {
+    char* ref = rec.referrer;
     unescape(ref);
     if (ref[0] == '"') {
         // The referrer ends at the first control byte or "<"; one that runs
         // to the end of its text loses its last byte, the closing quote.
-        std::size_t end = 1 + control_or_lt(ref + 1, log_rec.referrer + sizeof(log_rec.referrer));
+        std::size_t end = 1 + control_or_lt(ref + 1, rec.referrer + sizeof(rec.referrer));
         while (!(cls(ref[end]) & referrer_end)) ++end;
         std::size_t keep = end - 1;
         if (ref[end] == '\0' && keep > 0) --keep;
@@ -178,13 +178,13 @@ void clean_referrer() {
         ref[keep] = '\0';
     }
 
-    log_rec.search_words[0] = '\0';
+    rec.search_words[0] = '\0';
     if (ref[0] != '\0') {
         std::size_t i = 0;
         while (cls(ref[i]) & url_narrow) ++i;
         if (ref[i] != '\0') {
             const std::size_t rest = strnlen(ref + i, search_limit);
-            move_to(log_rec.search_words, ref + i, rest);
+            move_to(rec.search_words, ref + i, rest);
             ref[i] = '\0';
         }
     }
@@ -198,22 +198,26 @@ void clean_referrer() {
     if (ref[0] == '\0') set_text(ref, "-");
 }
 
-void cut_field(char* field, std::size_t keep, const char* message) {
+void cut_field(char* field, std::size_t keep, const char* message, normalise_warnings* deferred) {
     if (strnlen(field, keep + 1) <= keep) return;
-    if (settings.Verbosity != 0)
-        std::fprintf(stderr, "%s [%llu]\n", message, static_cast<unsigned long long>(run_state.records_read));
+    if (settings.Verbosity != 0) {
+        if (deferred == nullptr)
+            print_normalise_warning(message);
+        else if (deferred->count < normalise_warnings::capacity)
+            deferred->message[deferred->count++] = message;
+    }
     field[keep] = '\0';
 }
 
-void clean_agent() {
-    char* agent = log_rec.user_agent;
+void clean_agent(log_record& rec) {
+    char* agent = rec.user_agent;
     // An agent in quotes or parentheses loses its first byte and, unless a
     // control byte or an angle bracket ends it sooner, its last.
     const bool wrapped = agent[0] == '(' || agent[0] == '"';
     char* p = agent + (wrapped ? 1 : 0);
     // Sixteen bytes a step while they lie inside the field: a control byte
     // (the terminating zero too), "<" or ">" ends the agent.
-    const char* const field_end = log_rec.user_agent + sizeof(log_rec.user_agent);
+    const char* const field_end = rec.user_agent + sizeof(rec.user_agent);
     const __m128i below_space = _mm_set1_epi8(31), del = _mm_set1_epi8(127);
     const __m128i lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
     for (; field_end - p >= 16; p += 16) {
@@ -237,8 +241,8 @@ void clean_agent() {
     agent[keep] = '\0';
 }
 
-void clean_user() {
-    char* user = log_rec.user;
+void clean_user(log_record& rec) {
+    char* user = rec.user;
     for (char* p = user; *p != '\0'; ++p) {
         const auto c = static_cast<unsigned char>(*p);
         if (c < 32 || c == '"') {
@@ -381,21 +385,42 @@ void count_groups(bool file200, double bytes, uint64_t time) {
 
 }  // namespace
 
+void print_normalise_warning(const char* message) {
+    std::fprintf(stderr, "%s [%llu]\n", message, static_cast<unsigned long long>(run_state.records_read));
+}
+
 void normalise_record() {
     if (!url_class_ready) build_url_class();
     // Each name's index entries start loading as soon as the name is known;
     // the nodes follow when counting starts.
     prefetch_record(log_rec.host, nullptr, nullptr);
-    request_to_url();
+    request_to_url(log_rec);
     prefetch_record(nullptr, log_rec.request, nullptr);
-    clean_referrer();
+    clean_referrer(log_rec);
     prefetch_record(nullptr, nullptr, log_rec.referrer);
-    if (settings.MangleAgents != 0) mangle_agent();
-    cut_field(log_rec.referrer, referrer_keep, con_trunc_referrer);
-    cut_field(log_rec.request, url_keep, con_trunc_request);
-    clean_agent();
-    clean_user();
+    if (settings.MangleAgents != 0) mangle_agent(log_rec.user_agent);
+    cut_field(log_rec.referrer, referrer_keep, con_trunc_referrer, nullptr);
+    cut_field(log_rec.request, url_keep, con_trunc_request, nullptr);
+    clean_agent(log_rec);
+    clean_user(log_rec);
 }
+
+void prepare_record_processing() {
+    if (!url_class_ready) build_url_class();
+}
+
+void normalise_record(log_record& rec, normalise_warnings* warnings) {
+    warnings->count = 0;
+    request_to_url(rec);
+    clean_referrer(rec);
+    if (settings.MangleAgents != 0) mangle_agent(rec.user_agent);
+    cut_field(rec.referrer, referrer_keep, con_trunc_referrer, warnings);
+    cut_field(rec.request, url_keep, con_trunc_request, warnings);
+    clean_agent(rec);
+    clean_user(rec);
+}
+
+void prefetch_log_rec() { prefetch_record(log_rec.host, log_rec.request, log_rec.referrer); }
 
 int count_record() {
     if (!url_class_ready) build_url_class();

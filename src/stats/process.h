@@ -9,6 +9,8 @@
 // closing any hour, day or month), the DNS cache and the response table.
 #pragma once
 
+#include "input/log_rec.h"
+
 enum process_code : int {
     record_counted = 0,
     record_ignored = 1,  // removed by an ignore list; nothing of it was counted
@@ -19,6 +21,22 @@ enum process_code : int {
 // before the driver closes the hour, day or month. Warnings name the record
 // by run_state.records_read.
 void normalise_record();
+
+// Normalisation off the counting thread: the same rewriting of rec, except
+// that nothing of the tables is touched (no prefetch) and the over-long-name
+// warnings are kept in warnings instead of printed (Verbosity not 0). Needs
+// prepare_record_processing first; print the kept warnings with
+// print_normalise_warning once run_state.records_read names the record, and
+// call prefetch_log_rec once the record is in log_rec.
+struct normalise_warnings {
+    static constexpr int capacity = 2;  // referrer, request
+    const char* message[capacity];
+    int count;
+};
+void prepare_record_processing();
+void normalise_record(log_record& rec, normalise_warnings* warnings);
+void print_normalise_warning(const char* message);
+void prefetch_log_rec();
 
 // Resolves and checks log_rec.host, applies the filters and counts the record
 // at day month_totals.day and hour month_totals.hour with timestamp

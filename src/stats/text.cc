@@ -84,8 +84,9 @@ int address_kind(const char* text) {
 // The agent is read from a copy and written to a work buffer, then put back
 // cut to the field's limit; platform text is never looked for in the part of
 // the field that the rewritten text already covers.
-void mangle_agent() {
-    char* agent = log_rec.user_agent;
+void mangle_agent() { mangle_agent(log_rec.user_agent); }
+
+void mangle_agent(char* agent) {
     const int level = settings.MangleAgents;
 
     char src[sizeof(log_rec.user_agent)];

@@ -29,6 +29,7 @@ int address_kind(const char* text);
 // version and platform; 5 or more name and major version only). Call only
 // when MangleAgents is not 0.
 void mangle_agent();
+void mangle_agent(char* agent);  // the same on any agent field (agent_limit + 1 bytes)
 
 // The search words of the current referrer: when log_rec.referrer (already
 // cut before its query) matches settings.SearchEngine, takes the value of the
