@@ -4,7 +4,9 @@
 // other (so W3C directives carry over to later lines). Each line sits in a heap block of
 // exactly its size, so reading past its end is caught. After every parse the
 // record's text fields must be terminated within their slots and hold no
-// newline.
+// newline. For the common/combined type every line is also read by the
+// single pass, which must leave the line whole and, when it takes the line,
+// give the very record the general parser gives.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +43,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         char* line = static_cast<char*>(std::malloc(len + 1));
         std::memcpy(line, p, len);
         line[len] = '\0';
+        if (settings.LogType == log_clf) {
+            static log_record single, general;
+            std::memset(&single, 0, sizeof single);
+            std::memset(&general, 0, sizeof general);
+            char* copy = static_cast<char*>(std::malloc(len + 1));
+            std::memcpy(copy, line, len + 1);
+            const bool took = parse_clf_plain(copy, len, single);
+            if (std::memcmp(copy, line, len + 1) != 0) std::abort();
+            const int general_code = parse_clf(copy, len, general);
+            if (took && (general_code != record_good || std::memcmp(&single, &general, sizeof single) != 0))
+                std::abort();
+            std::free(copy);
+        }
         const int code = parse_record(line);
         if (code != record_good && code != record_bad) std::abort();
         check_slot(log_rec.host, sizeof log_rec.host);

@@ -367,6 +367,118 @@ void split_line(char* line, char* eol) {
 
 }  // namespace
 
+namespace {
+
+// The protocol version goes: the request (n characters) ends with a quote
+// where the last " HTTP/" begins, so a URL that merely contains "HTTP" stays
+// whole.
+void strip_protocol(char* request, std::size_t n) {
+    for (std::size_t i = n >= 6 ? n - 6 + 1 : 0; i-- > 1;) {
+        if (request[i] == ' ' && std::memcmp(request + i + 1, "HTTP/", 5) == 0) {
+            request[i] = '"';
+            request[i + 1] = '\0';
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// End of the run of bytes from p that the splitter leaves alone (no blank,
+// quote, bracket, parenthesis or zero); a run can take in the newline.
+inline const char* plain_run(const char* p) {
+    while (split_class.of[static_cast<unsigned char>(*p)] == split_plain) ++p;
+    return p;
+}
+
+// The same, blanks included.
+inline const char* plain_or_blank_run(const char* p) {
+    while (split_class.of[static_cast<unsigned char>(*p)] == split_plain || *p == ' ') ++p;
+    return p;
+}
+
+// The closing quote of a quoted field opening at open, or nullptr when the
+// quote is escaped, missing, or a zero byte comes first.
+inline const char* closing_quote(const char* open, const char* eol) {
+    const char* q = first_of(const_cast<char*>(open) + 1, const_cast<char*>(eol), '"', '\0');
+    if (q == eol || *q != '"' || q[-1] == '\\') return nullptr;
+    return q;
+}
+
+inline void put_text(char* field, const char* from, const char* to) {
+    const std::size_t n = static_cast<std::size_t>(to - from);
+    std::memcpy(field, from, n);
+    field[n] = '\0';
+}
+
+}  // namespace
+
+bool parse_clf_plain(const char* line, std::size_t len, log_record& rec) {
+    const char* const eol = line + len;
+    const char* const last = (len > 0 && eol[-1] == '\n') ? eol - 1 : eol;
+    // host ident user... [date] "request" status bytes, each field ended by
+    // exactly one blank, nothing that the splitter would treat specially in
+    // the unquoted fields and no escaped quote.
+    const char* host_end = plain_run(line);
+    if (host_end == line || *host_end != ' ' || host_end >= last || host_end - line > host_limit) return false;
+    const char* ident = host_end + 1;
+    const char* ident_end = plain_run(ident);
+    if (ident_end == ident || *ident_end != ' ' || ident_end >= last) return false;
+    const char* user = ident_end + 1;
+    const char* date = plain_or_blank_run(user);
+    if (*date != '[' || date >= last || date - user > user_limit) return false;
+    const char* date_close = plain_or_blank_run(date + 1);
+    if (*date_close != ']' || date_close + 1 >= last || date_close[1] != ' ' || date_close - date + 1 > date_limit)
+        return false;
+    if (date_close - date < 3 || date[3] != '/') return false;
+    const char* request = date_close + 2;
+    if (*request != '"') return false;
+    const char* request_close = closing_quote(request, eol);
+    if (request_close == nullptr || request_close + 1 >= last || request_close[1] != ' ') return false;
+    // A status starting with a digit: read_int would skip leading white space
+    // beyond the field's end on the uncut line.
+    const char* status = request_close + 2;
+    const char* status_end = plain_run(status);
+    if (!is_digit(*status) || *status_end != ' ' || status_end >= last) return false;
+    const char* bytes = status_end + 1;
+    const char* bytes_end = plain_run(bytes);
+    if (bytes_end == bytes) return false;
+    // Common format ends after the byte count (a run that reached the line's
+    // zero took in its newline); combined goes on with two quoted fields.
+    const char *referrer = nullptr, *referrer_close = nullptr, *agent = nullptr, *agent_close = nullptr;
+    if (bytes_end != eol) {
+        if (*bytes_end != ' ' || bytes_end >= last) return false;
+        referrer = bytes_end + 1;
+        if (*referrer != '"') return false;
+        referrer_close = closing_quote(referrer, eol);
+        if (referrer_close == nullptr || referrer_close + 1 >= last || referrer_close[1] != ' ' ||
+            referrer_close - referrer + 1 > referrer_limit)
+            return false;
+        agent = referrer_close + 2;
+        if (*agent != '"') return false;
+        agent_close = closing_quote(agent, eol);
+        if (agent_close == nullptr || (agent_close + 1 != last && agent_close[1] != ' ')) return false;
+    }
+
+    put_text(rec.host, line, host_end);
+    const char* user_end = date;
+    while (user_end > user && user_end[-1] == ' ') --user_end;
+    put_text(rec.user, user, user_end);
+    put_text(rec.date_text, date, date_close + 1);
+    put_text(rec.request, request, request_close + 1);
+    strip_protocol(rec.request, static_cast<std::size_t>(request_close + 1 - request));
+    rec.status = read_int(status);
+    if (is_digit(*bytes)) rec.bytes = read_count(bytes);
+    if (referrer != nullptr) {
+        put_text(rec.referrer, referrer, referrer_close + 1);
+        const std::size_t agent_len = static_cast<std::size_t>(agent_close + 1 - agent);
+        put_text(rec.user_agent, agent, agent + (agent_len < agent_limit ? agent_len : agent_limit));
+    }
+    return true;
+}
+
 int parse_clf(char* line, std::size_t len, log_record& rec) {
     const line_bounds b = bounds_of(line, len);
     char* const eol = b.eol;
@@ -421,18 +533,7 @@ int parse_clf(char* line, std::size_t len, log_record& rec) {
     if (p < eol) ++p;
     if (rec.request[0] != '"' || p >= eol) return record_bad;
 
-    // The protocol version goes: the request ends with a quote where the
-    // last " HTTP/" begins, so a URL that merely contains "HTTP" stays whole.
-    {
-        const std::size_t n = request_len;
-        for (std::size_t i = n >= 6 ? n - 6 + 1 : 0; i-- > 1;) {
-            if (rec.request[i] == ' ' && std::memcmp(rec.request + i + 1, "HTTP/", 5) == 0) {
-                rec.request[i] = '"';
-                rec.request[i + 1] = '\0';
-                break;
-            }
-        }
-    }
+    strip_protocol(rec.request, request_len);
 
     // Status.
     rec.status = read_int(p);
@@ -782,7 +883,7 @@ int parse_record(char* line, log_record& rec, record_clearing& clearing, parse_w
         case log_ftp: code = parse_ftp(line, len, rec); break;
         case log_squid: code = parse_squid(line, len, rec); break;
         case log_w3c: code = parse_w3c(line, len, rec); break;
-        default: code = parse_clf(line, len, rec); break;
+        default: code = parse_clf_plain(line, len, rec) ? record_good : parse_clf(line, len, rec); break;
     }
     deferred = nullptr;
     return code;
@@ -811,9 +912,24 @@ void pack_record(const log_record& rec, packed_record& packed) {
     packed.bytes = rec.bytes;
     char* out = packed.text;
     int i = 0;
+    // Each text goes over in 16-byte blocks, looked at for its terminator as
+    // it goes; a block's bytes past the terminator are overwritten by the
+    // next text (the last one's fall in the text's spare end). Blocks may
+    // read past a field into the next one, never past the record.
     each_text(rec, [&](const char* field, std::size_t size) {
-        const std::size_t n = strnlen(field, size - 1);
-        std::memcpy(out, field, n);
+        std::size_t n = 0;
+        for (;;) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field + n));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), v);
+            const int zero = _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()));
+            if (zero != 0) {
+                n += static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(zero)));
+                break;
+            }
+            n += 16;
+            if (n >= size - 1) break;
+        }
+        if (n > size - 1) n = size - 1;
         out += n;
         packed.length[i++] = static_cast<uint16_t>(n);
     });
@@ -824,9 +940,13 @@ void unpack_to_log_rec(const packed_record& packed) {
     log_rec.bytes = packed.bytes;
     const char* in = packed.text;
     int i = 0;
+    // In 16-byte blocks too: a block may run past a text's terminator (the
+    // short date's into the request, which comes next), never past log_rec.
     each_text(log_rec, [&](char* field, std::size_t) {
         const std::size_t n = packed.length[i++];
-        std::memcpy(field, in, n);
+        for (std::size_t k = 0; k <= n; k += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(field + k),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k)));
         field[n] = '\0';
         in += n;
     });

@@ -57,13 +57,25 @@ struct packed_record {
     int32_t status;
     uint64_t bytes;
     uint16_t length[7];
-    char text[sizeof(log_record)];
+    char text[sizeof(log_record) + 16];  // and room for a last 16-byte block
 };
 
 void pack_record(const log_record& rec, packed_record& packed);
 
-// Puts a packed record into log_rec; bytes after each field's terminator are
-// left as they are.
+// Where host, request and referrer start in a packed record's text.
+inline void packed_names(const packed_record& p, const char* names[3], uint32_t lengths[3]) {
+    const char* host = p.text;
+    const char* request = host + p.length[0] + p.length[1];
+    names[0] = host;
+    names[1] = request;
+    names[2] = request + p.length[2];
+    lengths[0] = p.length[0];
+    lengths[1] = p.length[2];
+    lengths[2] = p.length[3];
+}
+
+// Puts a packed record into log_rec; the bytes after each field's terminator
+// are not cleared (they may hold pieces of other fields).
 void unpack_to_log_rec(const packed_record& packed);
 
 // Cuts line[0..end) in place into fields: every blank or tab outside double
@@ -76,6 +88,14 @@ void split_fields(char* line, char* end);
 // The four parsers; each expects rec cleared, line zero-terminated with
 // length len (= strlen(line)), and returns record_good or record_bad.
 int parse_clf(char* line, std::size_t len, log_record& rec);
+
+// The common shape of a common or combined line read in a single pass,
+// without cutting the line: true when line has that shape and nothing out
+// of the ordinary (a tab, a bracket or parenthesis outside quotes, an escaped
+// quote, a field over its limit or a missing one), rec then holding exactly
+// what parse_clf gives; false, with line and rec untouched, sends the line to
+// parse_clf.
+bool parse_clf_plain(const char* line, std::size_t len, log_record& rec);
 int parse_ftp(char* line, std::size_t len, log_record& rec);
 int parse_squid(char* line, std::size_t len, log_record& rec);
 int parse_w3c(char* line, std::size_t len, log_record& rec);

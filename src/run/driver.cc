@@ -62,9 +62,6 @@ const bool lower_map_ready = (build_lower_map(), true);
 
 inline char lower(char c) { return static_cast<char>(lower_map[static_cast<unsigned char>(c)]); }
 
-constexpr char month_names[12][4] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                     "jul", "aug", "sep", "oct", "nov", "dec"};
-
 // Number at offset off of text (len characters), read like a decimal number
 // where it starts: leading blanks, an optional sign, then digits. Nothing
 // there reads as 0. The value saturates at a billion, which keeps every later
@@ -117,10 +114,19 @@ int last_year = 0, last_month = 0, last_day = 0;
 int64_t last_day_number = 0;
 
 // Month 1..12 from the three letters at offsets 4 to 6, 0 when they name none.
+constexpr uint32_t letters_key(char a, char b, char c) {
+    return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16;
+}
+
 int month_of(const char* date_text) {
-    const char letters[3] = {lower(date_text[4]), lower(date_text[5]), lower(date_text[6])};
+    static constexpr uint32_t keys[12] = {
+        letters_key('j', 'a', 'n'), letters_key('f', 'e', 'b'), letters_key('m', 'a', 'r'),
+        letters_key('a', 'p', 'r'), letters_key('m', 'a', 'y'), letters_key('j', 'u', 'n'),
+        letters_key('j', 'u', 'l'), letters_key('a', 'u', 'g'), letters_key('s', 'e', 'p'),
+        letters_key('o', 'c', 't'), letters_key('n', 'o', 'v'), letters_key('d', 'e', 'c')};
+    const uint32_t key = letters_key(lower(date_text[4]), lower(date_text[5]), lower(date_text[6]));
     for (int m = 0; m < 12; ++m)
-        if (std::memcmp(letters, month_names[m], 3) == 0) return m + 1;
+        if (keys[m] == key) return m + 1;
     return 0;
 }
 
@@ -323,8 +329,10 @@ int reject_date() {
 }
 
 // The steps after the date check. A record normalised beforehand comes with
-// the warnings that normalising kept (nullptr: normalise it here).
-int sequence_and_count(record_time& when, const normalise_warnings* normalised) {
+// the warnings that normalising kept and its name hashes (nullptr: normalise
+// it here).
+int sequence_and_count(record_time& when, const normalise_warnings* normalised, const name_hashes* hashes,
+                       bool nodes_warm) {
     run_state_rec& r = run_state;
     if (check_sequence(&when) == driver_skipped) {
         r.records_ignored += 1;
@@ -336,7 +344,7 @@ int sequence_and_count(record_time& when, const normalise_warnings* normalised) 
     } else {
         if (settings.Verbosity != 0)
             for (int i = 0; i < normalised->count; ++i) print_normalise_warning(normalised->message[i]);
-        prefetch_log_rec();
+        use_name_hashes(*hashes, nodes_warm);
     }
     advance_month_cycle(when);
     r.any_valid_record = true;
@@ -360,7 +368,7 @@ int process_line(char* line, std::size_t len) {
 
     record_time when;
     if (check_date(log_rec.date_text, &when) != driver_ok) return reject_date();
-    return sequence_and_count(when, nullptr);
+    return sequence_and_count(when, nullptr, nullptr, false);
 }
 
 namespace {
@@ -386,6 +394,9 @@ struct alignas(64) line_slot {
     record_time when;
     parse_warnings parse_kept;
     normalise_warnings normalise_kept;
+    bool hashed;         // by the counting side, ahead of counting
+    bool nodes_warm;     // warm_nodes was called for it
+    name_hashes hashes;  // of a normalised record
     packed_record record;
 };
 
@@ -398,13 +409,15 @@ constexpr uint32_t ring_batch = 16;  // a side that waits sleeps until this many
 line_slot ring[ring_size];
 
 // One side's position (slots filled by the reader, slots done by the
-// counter, counted from the start of the pass; they wrap together), whether
-// it sleeps and on what, each on a cache line of its own.
-struct alignas(64) ring_side {
-    std::atomic<uint32_t> position{0};
-    std::atomic<uint32_t> sleeping{0};  // 1 while waiting for the other side
-    std::atomic<uint32_t> bell{0};      // rung to wake it
-    std::atomic<uint32_t> waits_from{0};  // the other side's position it fell asleep at
+// counter, counted from the start of the pass; they wrap together), and
+// whether it sleeps and on what. The position, written for every line, has
+// a cache line of its own, so that the other side's look at the sleeping
+// flag, made for every line too, does not have to fetch it.
+struct ring_side {
+    alignas(64) std::atomic<uint32_t> position{0};
+    alignas(64) std::atomic<uint32_t> sleeping{0};  // 1 while waiting for the other side
+    std::atomic<uint32_t> waits_from{0};            // the other side's position it fell asleep at
+    std::atomic<uint32_t> bell{0};                  // rung to wake it
 };
 ring_side reader_side, counter_side;
 
@@ -418,22 +431,43 @@ void sleep_on(ring_side& self, const std::atomic<uint32_t>& other, uint32_t seen
     }
     const uint32_t bell = self.bell.load(std::memory_order_acquire);
     self.waits_from.store(seen, std::memory_order_relaxed);
-    self.sleeping.store(1, std::memory_order_seq_cst);
-    if (other.load(std::memory_order_seq_cst) - seen < ring_batch)
+    self.sleeping.store(1, std::memory_order_relaxed);
+    // Pairs with the fence in move_on: either this look sees the other side's
+    // latest check point, or that check point sees this side asleep.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (other.load(std::memory_order_relaxed) - seen < ring_batch)
         syscall(SYS_futex, reinterpret_cast<uint32_t*>(&self.bell), FUTEX_WAIT_PRIVATE, bell, nullptr, nullptr, 0);
     self.sleeping.store(0, std::memory_order_relaxed);
 }
 
 // Moves self on to position and wakes the other side when it sleeps and
-// enough is ready for it (always when last).
+// enough is ready for it (always when last). The look at the other side
+// needs a full fence, so it is taken only at every eighth position: one of
+// them falls in every run of ring_batch.
+constexpr uint32_t check_every = 8;
+static_assert(ring_batch % check_every == 0 && ring_batch >= check_every, "a check point in every batch");
+
 void move_on(ring_side& self, ring_side& other, uint32_t position, bool last) {
-    self.position.store(position, std::memory_order_seq_cst);
-    if (other.sleeping.load(std::memory_order_seq_cst) != 0 &&
+    self.position.store(position, std::memory_order_release);
+    if (position % check_every != 0 && !last) return;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (other.sleeping.load(std::memory_order_relaxed) != 0 &&
         (last || position - other.waits_from.load(std::memory_order_relaxed) >= ring_batch)) {
         other.sleeping.store(0, std::memory_order_relaxed);
         other.bell.fetch_add(1, std::memory_order_release);
         syscall(SYS_futex, reinterpret_cast<uint32_t*>(&other.bell), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
     }
+}
+
+const name_hashes& hash_slot(line_slot& s) {
+    if (!s.hashed) {
+        const char* names[3];
+        uint32_t lengths[3];
+        packed_names(s.record, names, lengths);
+        hash_names(names, lengths, &s.hashes);
+        s.hashed = true;
+    }
+    return s.hashes;
 }
 
 // Reading side: fills slots until the input ends.
@@ -470,12 +504,20 @@ void read_ahead() {
             if (s.parsed == record_good) {
                 lower_case_record(reader_rec);
                 s.dated = check_date(reader_rec.date_text, &s.when);
+                s.hashed = s.nodes_warm = false;
                 if (s.dated == driver_ok) normalise_record(reader_rec, &s.normalise_kept);
                 pack_record(reader_rec, s.record);
+                // The names' hashes are taken here, off the counting side.
+                if (s.dated == driver_ok) hash_slot(s);
             }
         }
         move_on(reader_side, counter_side, ++head, !more);
     }
+}
+
+// A slot whose record will probably be counted.
+inline bool counts_ahead(const line_slot& s) {
+    return s.kind == slot_line && s.parsed == record_good && s.dated == driver_ok;
 }
 
 // Counting side: takes the slots in order. Returns false when the reading
@@ -501,6 +543,22 @@ bool count_read_ahead() {
         }
         line_slot& s = ring[tail % ring_size];
         if (s.kind == slot_end) break;
+        // The index entries of the record two ahead and the nodes of the next
+        // one start loading while this one is counted.
+        if (head - tail > 2) {
+            line_slot& ahead = ring[(tail + 2) % ring_size];
+            if (counts_ahead(ahead)) {
+                hash_slot(ahead);
+                warm_index(ahead.hashes);
+            }
+        }
+        if (head - tail > 1) {
+            line_slot& next = ring[(tail + 1) % ring_size];
+            if (counts_ahead(next) && next.hashed) {
+                warm_nodes(next.hashes);
+                next.nodes_warm = true;
+            }
+        }
         r.records_read += 1;
         if (s.kind == slot_oversized) {
             r.records_bad += 1;
@@ -515,7 +573,7 @@ bool count_read_ahead() {
                 if (s.dated != driver_ok)
                     reject_date();
                 else
-                    sequence_and_count(s.when, &s.normalise_kept);
+                    sequence_and_count(s.when, &s.normalise_kept, &hash_slot(s), s.nodes_warm);
             }
         }
         move_on(counter_side, reader_side, ++tail, false);

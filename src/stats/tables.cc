@@ -505,6 +505,65 @@ void prefetch_record_nodes() {
     warm_node(&site_table, warm_site);
 }
 
+void hash_names(const char* const names[3], const uint32_t lengths[3], name_hashes* out) {
+    const uint32_t limits[3] = {hnode_limit, unode_limit, rnode_limit};
+    for (int i = 0; i < 3; ++i) {
+        // A URL or referrer beginning with "-" is rewritten by its insert.
+        out->known[i] = lengths[i] <= limits[i] && !(i > 0 && lengths[i] > 0 && names[i][0] == '-');
+        out->len[i] = lengths[i];
+        out->hash[i] = out->known[i] ? hash_full(names[i], lengths[i]) : 0;
+    }
+}
+
+namespace {
+
+template <class Node>
+inline void warm_index_of(const node_table<Node>* t, uint32_t hash) {
+    if (t->slots == nullptr) return;
+    __builtin_prefetch(&t->slots[slot_of(hash, t->slot_shift)]);
+    __builtin_prefetch(&t->buckets[hash & (table_size - 1)]);  // for a new node
+}
+
+template <class Node>
+inline void warm_nodes_of(const node_table<Node>* t, uint32_t hash) {
+    warm_name w{t->slots, hash, slot_of(hash, t->slot_shift)};
+    warm_node(t, w);
+}
+
+}  // namespace
+
+void warm_index(const name_hashes& h) {
+    if (h.known[0]) {
+        warm_index_of(&site_table, h.hash[0]);
+        warm_index_of(&daily_site_table, h.hash[0]);
+    }
+    if (h.known[1]) warm_index_of(&url_table, h.hash[1]);
+    if (h.known[2]) warm_index_of(&referrer_table, h.hash[2]);
+}
+
+void warm_nodes(const name_hashes& h) {
+    if (h.known[0]) {
+        warm_nodes_of(&daily_site_table, h.hash[0]);
+        warm_nodes_of(&site_table, h.hash[0]);
+    }
+    if (h.known[1]) warm_nodes_of(&url_table, h.hash[1]);
+    if (h.known[2]) warm_nodes_of(&referrer_table, h.hash[2]);
+}
+
+void use_name_hashes(const name_hashes& h, bool nodes_warm) {
+    known_vouched = false;
+    const char* names[3] = {log_rec.host, log_rec.request, log_rec.referrer};
+    for (int i = 0; i < 3; ++i)
+        known[i] = h.known[i] ? known_name{names[i], h.len[i], h.hash[i]} : known_name{nullptr, 0, 0};
+    if (nodes_warm) return;
+    if (h.known[0]) {
+        warm_site = warm_slot(&site_table, h.hash[0]);
+        warm_daily = warm_slot(&daily_site_table, h.hash[0]);
+    }
+    if (h.known[1]) warm_url = warm_slot(&url_table, h.hash[1]);
+    if (h.known[2]) warm_referrer = warm_slot(&referrer_table, h.hash[2]);
+}
+
 // ----------------------------------------------------------------- queries
 
 const char* find_url_name(const char* text) {

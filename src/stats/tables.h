@@ -177,6 +177,24 @@ void prefetch_record_nodes();
 // reuse the prefetch's length and hash.
 void vouch_prefetched_names(bool host_unchanged);
 
+// The same hints for records further ahead, when the records to come are
+// known (the counting side of the two-thread pass): name_hashes are the
+// lengths and hashes of a record's host, URL and referrer, taken anywhere
+// (they need no table); warm_index starts loading the index entries of a
+// record two or so ahead, warm_nodes the nodes of the next one, and
+// use_name_hashes stands for prefetch_record once that record is in log_rec.
+struct name_hashes {
+    uint32_t len[3], hash[3];  // host, URL, referrer
+    bool known[3];             // false: over its limit, or rewritten by its insert
+};
+// names and lengths: host, URL, referrer (not necessarily zero-terminated).
+void hash_names(const char* const names[3], const uint32_t lengths[3], name_hashes* out);
+void warm_index(const name_hashes& h);
+void warm_nodes(const name_hashes& h);
+// nodes_warm: warm_nodes was called for the record; when not, the record's
+// index entries are loaded now and its nodes by prefetch_record_nodes.
+void use_name_hashes(const name_hashes& h, bool nodes_warm);
+
 // Name string of the first URL node named text (any kind), or empty_name.
 const char* find_url_name(const char* text);
 // Sum of visits over the non-group nodes of a site table.

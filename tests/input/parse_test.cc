@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "test_support.h"
 #include "input/parse.h"
 #include "run/settings.h"
 
@@ -473,6 +474,113 @@ TEST_F(ParseTest, HostileLinesNeverReadOutsideTheLine) {
             EXPECT_LE(std::strlen(log_rec.request), 4095u);
         }
     }
+}
+
+// The single-pass reading of ordinary common/combined lines must give, byte
+// for byte, the record the general splitter and parser give, and must leave
+// to them every line it is not sure of. Each line is read both ways from its
+// own copy; "plain" says whether the single pass is expected to take it.
+struct plain_case {
+    const char* name;
+    std::string line;
+    bool plain;
+};
+
+// Zeroed records on the heap (a record is some 6 kB).
+struct record_pair {
+    log_record single{}, general{};
+};
+
+// Returns whether the single pass took line; fails when it changed the line
+// or its record differs from the general one.
+bool read_both_ways(const std::string& line, record_pair& r) {
+    r = record_pair{};
+    std::string uncut = line;
+    const std::string before = uncut;
+    const bool took = parse_clf_plain(uncut.data(), uncut.size(), r.single);
+    EXPECT_EQ(uncut, before) << "the single pass must not cut the line";
+    std::vector<char> cut(line.begin(), line.end());
+    cut.push_back('\0');
+    const int code = parse_clf(cut.data(), line.size(), r.general);
+    if (took) {
+        EXPECT_EQ(code, record_good);
+        EXPECT_EQ(std::memcmp(&r.single, &r.general, sizeof(log_record)), 0)
+            << "host '" << r.single.host << "' / '" << r.general.host << "', request '" << r.single.request
+            << "' / '" << r.general.request << "', agent '" << r.single.user_agent << "' / '"
+            << r.general.user_agent << "'";
+    }
+    return took;
+}
+
+TEST_F(ParseTest, SinglePassEqualsTheGeneralWayOrDeclines) {
+    const std::string base_head = "192.0.2.7 - alice [10/Oct/2013:13:55:36 -0700] ";
+    const std::string req = "\"GET /a.html HTTP/1.1\" ";
+    const plain_case cases[] = {
+        {"combined", base_head + req + "200 2326 \"http://x.example/\" \"Mozilla/5.0 (X11)\"\n", true},
+        {"common", base_head + req + "200 2326\n", true},
+        {"common, no newline", base_head + req + "304 -", true},
+        {"combined, no newline", base_head + req + "200 1 \"-\" \"A\"", true},
+        {"user with blanks", "h - John Smith [10/Oct/2013:13:55:36 -0700] " + req + "200 1\n", true},
+        {"empty user", "h - [10/Oct/2013:13:55:36 -0700] " + req + "200 1\n", true},
+        {"user of 63", "h - " + std::string(63, 'u') + " [10/Oct/2013:13:55:36 -0700] " + req + "200 1\n", false},
+        {"user region of 63", "h - " + std::string(62, 'u') + " [10/Oct/2013:13:55:36 -0700] " + req + "200 1\n", true},
+        {"host of 255", std::string(255, 'h') + " - - [10/Oct/2013:13:55:36 -0700] " + req + "200 1\n", true},
+        {"host of 256", std::string(256, 'h') + " - - [10/Oct/2013:13:55:36 -0700] " + req + "200 1\n", false},
+        {"agent of 200 is cut", base_head + req + "200 1 \"-\" \"" + std::string(200, 'a') + "\"\n", true},
+        {"referrer of 1023", base_head + req + "200 1 \"" + std::string(1021, 'r') + "\" \"A\"\n", true},
+        {"referrer of 1024", base_head + req + "200 1 \"" + std::string(1022, 'r') + "\" \"A\"\n", false},
+        {"field after the agent", base_head + req + "200 1 \"-\" \"A\" \"extra\"\n", true},
+        {"empty request", base_head + "\"\" 400 0 \"-\" \"-\"\n", true},
+        {"request with HTTP twice", base_head + "\"GET /HTTP/x HTTP/1.0\" 200 1\n", true},
+        {"tab separator", "192.0.2.7\t- - [10/Oct/2013:13:55:36 -0700] " + req + "200 1\n", false},
+        {"two blanks", "192.0.2.7  - - [10/Oct/2013:13:55:36 -0700] " + req + "200 1\n", false},
+        {"escaped quote", base_head + "\"GET /a\\\" HTTP/1.0\" 200 1\n", false},
+        {"unclosed agent", base_head + req + "200 1 \"-\" \"Mozilla\n", false},
+        {"bracket in the host", "a[b] - - [10/Oct/2013:13:55:36 -0700] " + req + "200 1\n", false},
+        {"nested date bracket", "h - - [10/[Oct]/2013:13:55:36 -0700] " + req + "200 1\n", false},
+        {"date of 29", "h - - [10/Oct/2013:13:55:36 -07000] " + req + "200 1\n", false},
+        {"short date", "h - - [1] " + req + "200 1\n", false},
+        {"status after a vertical tab", base_head + req + "\v 200 1\n", false},
+        {"status not a number", base_head + req + "abc 1\n", false},
+        {"bytes a dash", base_head + req + "200 - \"-\" \"-\"\n", true},
+        {"huge numbers", base_head + req + "99999999999 99999999999999999999999 \"-\" \"-\"\n", true},
+        {"line ends after the status", base_head + req + "200\n", false},
+        {"zero byte in the referrer", base_head + req + "200 1 \"a" + std::string(1, '\0') + "b\" \"A\"\n", false},
+        {"bytes above 127", "h\xe9 - - [10/Oct/2013:13:55:36 -0700] \"GET /\xff HTTP/1.0\" 200 1 \"\xc0\" \"\xfe\"\n",
+         true},
+        {"trailing blank", base_head + req + "200 1 \n", false},
+    };
+    record_pair r;
+    for (const plain_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(read_both_ways(c.line, r), c.plain);
+    }
+}
+
+TEST_F(ParseTest, SinglePassEqualsTheGeneralWayOnRealLogs) {
+    const char* logs[] = {"antlr-org-2003.log",          "ccsite-2001-03.log",     "elastic-examples-2015-05.log",
+                          "lnav-bad-request-400.log",     "lnav-gpxe-2009.log",     "lnav-zanbil-shop.log",
+                          "lovecoding-2020-12-ipv6.log",  "ncl2016-honeypot-2015.log",
+                          "lovecoding-vhost-combined-2020-11.log", "plaso-mixed-fixture-userfield.log",
+                          "rsaxvc-2021-12-yearend.log",   "rsaxvc-ssl-common-2022-01.log"};
+    record_pair r;
+    int lines = 0, taken = 0;
+    for (const char* name : logs) {
+        SCOPED_TRACE(name);
+        const std::string text = testing_support::read_file(testing_support::real_data(std::string("apache/") + name));
+        for (std::size_t at = 0; at < text.size();) {
+            std::size_t end = text.find('\n', at);
+            end = end == std::string::npos ? text.size() : end + 1;
+            std::string line = text.substr(at, end - at);
+            at = end;
+            if (line.size() >= 2 && line[line.size() - 2] == '\r') line.erase(line.size() - 2, 1);
+            ++lines;
+            taken += read_both_ways(line, r);
+            if (HasFailure()) return;
+        }
+    }
+    // Nearly all real lines have the ordinary shape.
+    EXPECT_GT(taken, lines * 9 / 10);
 }
 
 }  // namespace
