@@ -54,8 +54,18 @@ bool machine_known = false;
 // before main and again after the locale is set from the environment.
 unsigned char lower_map[256];
 
+// Whether the map lowers A to Z as ASCII does and leaves every other byte
+// below 128 alone, so that a run of such bytes can be lowered sixteen at a
+// time.
+bool lower_map_ascii = false;
+
 void build_lower_map() {
-    for (int c = 0; c < 256; ++c) lower_map[c] = static_cast<unsigned char>(std::tolower(c));
+    bool ascii = true;
+    for (int c = 0; c < 256; ++c) {
+        lower_map[c] = static_cast<unsigned char>(std::tolower(c));
+        if (c < 128) ascii = ascii && lower_map[c] == ((c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c);
+    }
+    lower_map_ascii = ascii;
 }
 
 const bool lower_map_ready = (build_lower_map(), true);
@@ -314,7 +324,19 @@ int reject_line(const char* shown) {
 
 void lower_case_record(log_record& rec) {
     for (int i = 4; i < 7 && rec.date_text[i] != '\0'; ++i) rec.date_text[i] = lower(rec.date_text[i]);
-    for (char* p = rec.host; *p != '\0'; ++p) *p = lower(*p);
+    char* p = rec.host;
+    // Whole blocks of ASCII before the terminator go sixteen bytes at once.
+    if (lower_map_ascii) {
+        const __m128i before_a = _mm_set1_epi8('A' - 1), after_z = _mm_set1_epi8('Z' + 1);
+        for (; rec.host + sizeof rec.host - p >= 16; p += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            // A zero or a byte above 127 leaves the block to the byte loop.
+            if (_mm_movemask_epi8(_mm_or_si128(v, _mm_cmpeq_epi8(v, _mm_setzero_si128()))) != 0) break;
+            const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(v, before_a), _mm_cmplt_epi8(v, after_z));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_add_epi8(v, _mm_and_si128(upper, _mm_set1_epi8(32))));
+        }
+    }
+    for (; *p != '\0'; ++p) *p = lower(*p);
 }
 
 int reject_date() {
@@ -329,10 +351,17 @@ int reject_date() {
 }
 
 // The steps after the date check. A record normalised beforehand comes with
-// the warnings that normalising kept and its name hashes (nullptr: normalise
-// it here).
-int sequence_and_count(record_time& when, const normalise_warnings* normalised, const name_hashes* hashes,
-                       bool nodes_warm) {
+// what was worked out for it there: the warnings normalising kept, its name
+// hashes and the page and host answers (nullptr: normalise it here).
+struct worked_out {
+    const normalise_warnings* warnings;
+    const name_hashes* hashes;
+    bool nodes_warm;
+    int page;  // 1, 0; -1 not known
+    bool host_checked;
+};
+
+int sequence_and_count(record_time& when, const worked_out* normalised) {
     run_state_rec& r = run_state;
     if (check_sequence(&when) == driver_skipped) {
         r.records_ignored += 1;
@@ -342,13 +371,16 @@ int sequence_and_count(record_time& when, const normalise_warnings* normalised, 
     if (normalised == nullptr) {
         normalise_record();
     } else {
+        const normalise_warnings& kept = *normalised->warnings;
         if (settings.Verbosity != 0)
-            for (int i = 0; i < normalised->count; ++i) print_normalise_warning(normalised->message[i]);
-        use_name_hashes(*hashes, nodes_warm);
+            for (int i = 0; i < kept.count; ++i) print_normalise_warning(kept.message[i]);
+        use_name_hashes(*normalised->hashes, normalised->nodes_warm);
     }
     advance_month_cycle(when);
     r.any_valid_record = true;
-    if (count_record() != record_counted) {
+    const int counted = normalised == nullptr ? count_record()
+                                              : count_record(normalised->page, normalised->host_checked);
+    if (counted != record_counted) {
         r.records_ignored += 1;
         return line_ignored;
     }
@@ -368,7 +400,7 @@ int process_line(char* line, std::size_t len) {
 
     record_time when;
     if (check_date(log_rec.date_text, &when) != driver_ok) return reject_date();
-    return sequence_and_count(when, nullptr, nullptr, false);
+    return sequence_and_count(when, nullptr);
 }
 
 namespace {
@@ -394,11 +426,16 @@ struct alignas(64) line_slot {
     record_time when;
     parse_warnings parse_kept;
     normalise_warnings normalise_kept;
+    bool page;           // the page test of a normalised record
     bool hashed;         // by the counting side, ahead of counting
     bool nodes_warm;     // warm_nodes was called for it
     name_hashes hashes;  // of a normalised record
     packed_record record;
 };
+
+// Set before the reading thread starts: no DNS cache is open, so that it
+// checks the hosts itself.
+bool reader_checks_hosts = false;
 
 // The reading thread's own record, parsed into and normalised in place.
 alignas(16) log_record reader_rec;
@@ -418,15 +455,26 @@ struct ring_side {
     alignas(64) std::atomic<uint32_t> sleeping{0};  // 1 while waiting for the other side
     std::atomic<uint32_t> waits_from{0};            // the other side's position it fell asleep at
     std::atomic<uint32_t> bell{0};                  // rung to wake it
+    std::atomic<uint32_t> finished{0};              // 1 once the last position is published
 };
 ring_side reader_side, counter_side;
 
-// A side that finds nothing to do spins briefly, then sleeps until the
+// A side that finds nothing to do spins a while, then sleeps until the
 // other side has moved ring_batch slots on (or the input has ended), so that
 // the two wake each other seldom rather than for every line.
-void sleep_on(ring_side& self, const std::atomic<uint32_t>& other, uint32_t seen) {
-    for (int spin = 0; spin < 256; ++spin) {
-        if (other.load(std::memory_order_acquire) != seen) return;
+// Whether other has moved a batch on from seen, or will move no more.
+inline bool batch_ready(const ring_side& other, uint32_t seen, std::memory_order order) {
+    return other.position.load(order) - seen >= ring_batch || other.finished.load(order) != 0;
+}
+
+void sleep_on(ring_side& self, const ring_side& other, uint32_t seen) {
+    // Waiting for a whole batch, not for the first slot, keeps the two sides
+    // from handing single slots (and the cache lines of both positions) back
+    // and forth when one of them is only a little faster.
+    // The spin lasts about a millisecond: a virtual processor that goes idle
+    // can take far longer than that to be woken again.
+    for (int spin = 0; spin < 32768; ++spin) {
+        if (batch_ready(other, seen, std::memory_order_acquire)) return;
         _mm_pause();
     }
     const uint32_t bell = self.bell.load(std::memory_order_acquire);
@@ -435,7 +483,7 @@ void sleep_on(ring_side& self, const std::atomic<uint32_t>& other, uint32_t seen
     // Pairs with the fence in move_on: either this look sees the other side's
     // latest check point, or that check point sees this side asleep.
     std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (other.load(std::memory_order_relaxed) - seen < ring_batch)
+    if (!batch_ready(other, seen, std::memory_order_relaxed))
         syscall(SYS_futex, reinterpret_cast<uint32_t*>(&self.bell), FUTEX_WAIT_PRIVATE, bell, nullptr, nullptr, 0);
     self.sleeping.store(0, std::memory_order_relaxed);
 }
@@ -448,6 +496,7 @@ constexpr uint32_t check_every = 8;
 static_assert(ring_batch % check_every == 0 && ring_batch >= check_every, "a check point in every batch");
 
 void move_on(ring_side& self, ring_side& other, uint32_t position, bool last) {
+    if (last) self.finished.store(1, std::memory_order_relaxed);
     self.position.store(position, std::memory_order_release);
     if (position % check_every != 0 && !last) return;
     std::atomic_thread_fence(std::memory_order_seq_cst);
@@ -476,7 +525,7 @@ void read_ahead() {
     auto wait_for_room = [&head] {
         uint32_t tail;
         while (head - (tail = counter_side.position.load(std::memory_order_acquire)) == ring_size)
-            sleep_on(reader_side, counter_side.position, tail);
+            sleep_on(reader_side, counter_side, tail);
     };
     for (bool more = true; more;) {
         wait_for_room();
@@ -505,7 +554,14 @@ void read_ahead() {
                 lower_case_record(reader_rec);
                 s.dated = check_date(reader_rec.date_text, &s.when);
                 s.hashed = s.nodes_warm = false;
-                if (s.dated == driver_ok) normalise_record(reader_rec, &s.normalise_kept);
+                if (s.dated == driver_ok) {
+                    normalise_record(reader_rec, &s.normalise_kept);
+                    // What counting would work out from the record alone is
+                    // worked out here: the page test and, without a DNS
+                    // cache to ask, the host check.
+                    if (reader_checks_hosts) check_host_ahead(reader_rec);
+                    s.page = is_page(reader_rec.request);
+                }
                 pack_record(reader_rec, s.record);
                 // The names' hashes are taken here, off the counting side.
                 if (s.dated == driver_ok) hash_slot(s);
@@ -524,9 +580,11 @@ inline bool counts_ahead(const line_slot& s) {
 // thread could not be started (nothing has been read then).
 bool count_read_ahead() {
     prepare_record_processing();
+    reader_checks_hosts = !dns_cache_is_open();
     for (ring_side* side : {&reader_side, &counter_side}) {
         side->position.store(0, std::memory_order_relaxed);
         side->sleeping.store(0, std::memory_order_relaxed);
+        side->finished.store(0, std::memory_order_relaxed);
     }
     std::thread reader;
     try {
@@ -539,7 +597,7 @@ bool count_read_ahead() {
     for (;;) {
         while (head == tail) {
             head = reader_side.position.load(std::memory_order_acquire);
-            if (head == tail) sleep_on(counter_side, reader_side.position, tail);
+            if (head == tail) sleep_on(counter_side, reader_side, tail);
         }
         line_slot& s = ring[tail % ring_size];
         if (s.kind == slot_end) break;
@@ -573,7 +631,11 @@ bool count_read_ahead() {
                 if (s.dated != driver_ok)
                     reject_date();
                 else
-                    sequence_and_count(s.when, &s.normalise_kept, &hash_slot(s), s.nodes_warm);
+                {
+                    const worked_out done{&s.normalise_kept, &hash_slot(s), s.nodes_warm, s.page ? 1 : 0,
+                                          reader_checks_hosts};
+                    sequence_and_count(s.when, &done);
+                }
             }
         }
         move_on(counter_side, reader_side, ++tail, false);

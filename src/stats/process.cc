@@ -32,6 +32,63 @@ enum : unsigned char { url_narrow = 1, url_wide = 2, alnum = 4, agent_end = 8, r
 unsigned char url_class[256];
 bool url_class_ready = false;
 
+// The bytes that end a URL, sixteen at a time: with StripCGI (narrow) control
+// bytes, DEL and " # $ % & ; < = > ? ^ ` { | }; otherwise (wide) the same but
+// & ; = ?. Bytes above 127 never end one. Used only when this agrees with
+// the class table for every byte (letters and digits follow the locale).
+template <bool wide>
+inline unsigned url_end_bytes(__m128i v) {
+    auto in_range = [v](char lo, char hi) {
+        const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8(lo));
+        const __m128i span = _mm_set1_epi8(static_cast<char>(hi - lo));
+        return _mm_cmpeq_epi8(_mm_min_epu8(shifted, span), shifted);
+    };
+    __m128i hit = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(31)), v);  // control bytes and zero
+    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(127)));
+    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8('^')));
+    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8('`')));
+    hit = _mm_or_si128(hit, in_range('{', '}'));
+    if constexpr (wide) {
+        hit = _mm_or_si128(hit, in_range('"', '%'));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8('<')));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
+    } else {
+        hit = _mm_or_si128(hit, in_range('"', '&'));
+        hit = _mm_or_si128(hit, in_range(';', '?'));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+
+bool url_blocks_agree = false;
+
+bool url_blocks_match_table() {
+    for (int base = 0; base < 256; base += 16) {
+        alignas(16) unsigned char bytes[16];
+        for (int i = 0; i < 16; ++i) bytes[i] = static_cast<unsigned char>(base + i);
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+        const unsigned narrow_end = url_end_bytes<false>(v), wide_end = url_end_bytes<true>(v);
+        for (int i = 0; i < 16; ++i) {
+            const unsigned char c = url_class[base + i];
+            if (((narrow_end >> i) & 1) != ((c & url_narrow) ? 0u : 1u)) return false;
+            if (((wide_end >> i) & 1) != ((c & url_wide) ? 0u : 1u)) return false;
+        }
+    }
+    return true;
+}
+
+// Length of the run of URL bytes (of the set keep) at text, which lies in a
+// field ending at field_end; the field's terminator ends every run.
+template <unsigned char keep>
+std::size_t url_run(const char* text, const char* field_end) {
+    const char* p = text;
+    if (url_blocks_agree)
+        for (; field_end - p >= 16; p += 16)
+            if (const unsigned hits = url_end_bytes<keep == url_wide>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))))
+                return std::size_t(p - text) + __builtin_ctz(hits);
+    while (url_class[static_cast<unsigned char>(*p)] & keep) ++p;
+    return std::size_t(p - text);
+}
+
 // Built on first use, after start-up has set the locale whose letters and
 // digits count.
 void build_url_class() {
@@ -52,6 +109,7 @@ void build_url_class() {
                                                        : 0));
     }
     url_class_ready = true;
+    url_blocks_agree = url_blocks_match_table();
 }
 
 inline unsigned char cls(char c) { return url_class[static_cast<unsigned char>(c)]; }
@@ -93,9 +151,10 @@ void request_to_url(log_record& rec) {
         }
     }
 
-    const unsigned char keep = settings.StripCGI ? url_narrow : url_wide;
-    std::size_t n = 0;
-    while (cls(url[n]) & keep) ++n;  // the terminating zero is in neither set
+    // The terminating zero is in neither set.
+    const char* const url_field_end = rec.request + sizeof rec.request;
+    const std::size_t n = settings.StripCGI ? url_run<url_narrow>(url, url_field_end)
+                                            : url_run<url_wide>(url, url_field_end);
     url[n] = '\0';
     if (n == 0) set_text(url, "/");
 
@@ -180,8 +239,7 @@ void clean_referrer(log_record& rec) {
 
     rec.search_words[0] = '\0';
     if (ref[0] != '\0') {
-        std::size_t i = 0;
-        while (cls(ref[i]) & url_narrow) ++i;
+        const std::size_t i = url_run<url_narrow>(ref, rec.referrer + sizeof rec.referrer);
         if (ref[i] != '\0') {
             const std::size_t rest = strnlen(ref + i, search_limit);
             move_to(rec.search_words, ref + i, rest);
@@ -257,11 +315,11 @@ void clean_user(log_record& rec) {
 // ------------------------------------------------------------------- host
 
 // Returns whether host was changed (a lowered letter, a cache name, "Invalid").
-bool check_host() {
-    char* host = log_rec.host;
+bool check_host(log_record& rec) {
+    char* host = rec.host;
     // The host as it came, kept only once something is about to change it:
     // until then the host itself is that text.
-    char saved[sizeof(log_rec.host)];
+    char saved[sizeof(rec.host)];
     bool changed = false;
     auto save = [&] {
         if (changed) return;
@@ -422,10 +480,14 @@ void normalise_record(log_record& rec, normalise_warnings* warnings) {
 
 void prefetch_log_rec() { prefetch_record(log_rec.host, log_rec.request, log_rec.referrer); }
 
-int count_record() {
+int count_record() { return count_record(-1, false); }
+
+bool check_host_ahead(log_record& rec) { return check_host(rec); }
+
+int count_record(int page_known, bool host_checked) {
     if (!url_class_ready) build_url_class();
     prefetch_record_nodes();
-    const bool host_changed = check_host();
+    const bool host_changed = host_checked ? false : check_host(log_rec);
     if (filtered_out()) return record_ignored;
     vouch_prefetched_names(!host_changed);
 
@@ -439,7 +501,7 @@ int count_record() {
 
     ++response_table[response_index(status)].count;
 
-    const bool page = is_page(url);
+    const bool page = page_known >= 0 ? page_known != 0 : is_page(url);
     set_record_page(page ? 1 : 0);
 
     if (status == 200 || status == 206 || status == 304) {

@@ -42,3 +42,10 @@ void prefetch_log_rec();
 // at day month_totals.day and hour month_totals.hour with timestamp
 // run_state.record_timestamp. Returns record_counted or record_ignored.
 int count_record();
+
+// The same for a record whose page test (page_known 1 or 0; -1 ask) and host
+// check (host_checked) were done beforehand, off the counting thread: the
+// host check may be done there only while no DNS cache is open, by
+// check_host_ahead before the record's names are hashed.
+int count_record(int page_known, bool host_checked);
+bool check_host_ahead(log_record& rec);
