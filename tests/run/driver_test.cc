@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -764,6 +766,87 @@ TEST(Program, OutputDirectoryHoldsTheRunsFilesWhileTheLogIsFoundFromTheStart) {
         EXPECT_TRUE(ts::file_exists(dir.file(std::string("out/") + name))) << name;
         EXPECT_FALSE(ts::file_exists(dir.file(name))) << name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Without Debug the log is read on a second thread while the first counts.
+// The messages of both sides must still come out in line order (a reading
+// side running ahead would print its warnings early), records the sequence
+// check skips must warn of nothing, and the files must be those of a run
+// with Debug, which reads on one thread.
+TEST(Program, MessagesKeepLineOrderAndFilesMatchTheOneThreadRun) {
+    std::string log, want;
+    const std::string google = "\"http://www.google.com/search?q=" + std::string(200, 'q') + "\"";
+    int read = 0;
+    for (int i = 0; i < 3000; ++i) {
+        char when[32];
+        std::snprintf(when, sizeof when, "10/Oct/2013:10:%02d:%02d", i / 60, i % 60);
+        const std::string date = std::string("[") + when + " +0000]";
+        const std::string n = std::to_string(++read);
+        auto line = [&](const std::string& host, const std::string& d, const std::string& url,
+                        const std::string& referrer) {
+            return host + " - - " + d + " \"GET " + url + " HTTP/1.0\" 200 100 " + referrer + " \"Agent\"\n";
+        };
+        // Each message of the counting side is followed at once by one of
+        // the reading side (case 11), which a reading side that printed on
+        // its own would print too early.
+        switch (i % 97) {
+            case 11:
+            case 21:
+            case 31:
+            case 41:
+            case 51:
+            case 71:  // cut while parsing
+                log += line(std::string(300, 'h'), date, "/a.html", "\"-\"");
+                want += "Warning: Truncating oversized hostname\n";
+                break;
+            case 20:  // cut while counting: a search string of 200 characters
+                log += line("192.0.2.9", date, "/s.html", google);
+                want += "[new_snode] Warning: String exceeds storage size (200)\n";
+                break;
+            case 30:
+                log += line("192.0.2.9", "[99/Oct/2013:10:00:00 +0000]", "/a.html", "\"-\"");
+                want += "Error: Skipping record (bad date): [99/oct/2013:10:00:00 +0000] [" + n + "]\n";
+                break;
+            case 40:
+                log += line("192.0.2.9", date, "/" + std::string(5000, 'x'), "\"-\"");
+                want += "Error: Skipping oversized log record\n";
+                break;
+            case 50:  // cut while normalising: a URL of 600 and a referrer of 300 characters
+                log += line("192.0.2.9", date, "/" + std::string(599, 'u'), "\"http://r.example/" + std::string(283, 'r') + "\"");
+                want += "Warning: Truncating oversized referrer field [" + n + "]\n";
+                want += "Warning: Truncating oversized request field [" + n + "]\n";
+                break;
+            case 60:  // two hours behind: skipped, and its long URL is never cut
+                log += line("192.0.2.9", "[10/Oct/2013:08:00:00 +0000]", "/" + std::string(599, 'u'), "\"-\"");
+                break;
+            case 70:
+                log += "no record here\n";
+                want += "Skipping bad record (" + n + ")\n";
+                break;
+            default:
+                log += line("192.0.2." + std::to_string(i % 50), date, "/p" + std::to_string(i % 40) + ".html",
+                            "\"http://r.example/\"");
+        }
+    }
+    ts::scratch_dir two, one;
+    ts::write_file(two.file("a.log"), log);
+    ts::write_file(one.file("a.log"), log);
+    const ts::run_result r = ts::run_program(two.path, {"a.log"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, want);
+    const ts::run_result d = ts::run_program(one.path, {"-d", "a.log"});
+    ASSERT_EQ(d.status, 0);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(two.path)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(ts::read_file(entry.path().string()), ts::read_file(one.file(name))) << name;
+        ++files;
+    }
+    EXPECT_GT(files, 5);
 }
 
 }  // namespace
