@@ -441,7 +441,9 @@ bool reader_checks_hosts = false;
 alignas(16) log_record reader_rec;
 record_clearing reader_clearing{sizeof reader_rec.request, sizeof reader_rec.referrer};
 
-constexpr uint32_t ring_size = 64;   // a power of two
+// 512 slots (some 3 MB) let the reading side run well ahead; 64 kept the
+// two handing slots back and forth noticeably more often.
+constexpr uint32_t ring_size = 512;  // a power of two
 constexpr uint32_t ring_batch = 16;  // a side that waits sleeps until this many slots are ready
 line_slot ring[ring_size];
 
