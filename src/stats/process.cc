@@ -478,8 +478,6 @@ void normalise_record(log_record& rec, normalise_warnings* warnings) {
     clean_user(rec);
 }
 
-void prefetch_log_rec() { prefetch_record(log_rec.host, log_rec.request, log_rec.referrer); }
-
 int count_record() { return count_record(-1, false); }
 
 bool check_host_ahead(log_record& rec) { return check_host(rec); }

@@ -26,8 +26,8 @@ void normalise_record();
 // that nothing of the tables is touched (no prefetch) and the over-long-name
 // warnings are kept in warnings instead of printed (Verbosity not 0). Needs
 // prepare_record_processing first; print the kept warnings with
-// print_normalise_warning once run_state.records_read names the record, and
-// call prefetch_log_rec once the record is in log_rec.
+// print_normalise_warning once run_state.records_read names the record; the
+// prefetch is the caller's (use_name_hashes or prefetch_record).
 struct normalise_warnings {
     static constexpr int capacity = 2;  // referrer, request
     const char* message[capacity];
@@ -36,7 +36,6 @@ struct normalise_warnings {
 void prepare_record_processing();
 void normalise_record(log_record& rec, normalise_warnings* warnings);
 void print_normalise_warning(const char* message);
-void prefetch_log_rec();
 
 // Resolves and checks log_rec.host, applies the filters and counts the record
 // at day month_totals.day and hour month_totals.hour with timestamp
