@@ -925,7 +925,7 @@ inline void each_text(Record& rec, F f) {
 
 }  // namespace
 
-void pack_record(const log_record& rec, packed_record& packed) {
+std::size_t pack_record(const log_record& rec, packed_record& packed) {
     packed.status = rec.status;
     packed.bytes = rec.bytes;
     char* out = packed.text;
@@ -951,6 +951,7 @@ void pack_record(const log_record& rec, packed_record& packed) {
         out += n;
         packed.length[i++] = static_cast<uint16_t>(n);
     });
+    return static_cast<std::size_t>(out - packed.text);
 }
 
 void unpack_to_log_rec(const packed_record& packed) {

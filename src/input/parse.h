@@ -51,16 +51,20 @@ int parse_record(char* line, log_record& rec, record_clearing& clearing, parse_w
 
 // A parsed record in as few bytes as its texts take, for handing it from
 // the reading thread to the counting one: the lengths of host, date_text,
-// request, referrer, user_agent, search_words and user, then the texts one
-// after another without terminators.
+// request, referrer, user_agent, search_words and user, and their texts one
+// after another without terminators, at text (packed_text_room bytes of
+// room when packing: the longest texts and a last 16-byte block).
 struct packed_record {
     int32_t status;
     uint64_t bytes;
     uint16_t length[7];
-    char text[sizeof(log_record) + 16];  // and room for a last 16-byte block
+    char* text;
 };
+constexpr std::size_t packed_text_room = sizeof(log_record) + 16;
 
-void pack_record(const log_record& rec, packed_record& packed);
+// Packs rec into packed (whose text must point to packed_text_room bytes);
+// returns the length of the texts.
+std::size_t pack_record(const log_record& rec, packed_record& packed);
 
 // Where host, request and referrer start in a packed record's text.
 inline void packed_names(const packed_record& p, const char* names[3], uint32_t lengths[3]) {

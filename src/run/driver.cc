@@ -430,7 +430,8 @@ struct alignas(64) line_slot {
     bool hashed;         // by the counting side, ahead of counting
     bool nodes_warm;     // warm_nodes was called for it
     name_hashes hashes;  // of a normalised record
-    packed_record record;
+    packed_record record;  // its texts in ring_text
+    uint32_t text_at;      // where the slot's share of ring_text starts
 };
 
 // Set before the reading thread starts: no DNS cache is open, so that it
@@ -441,11 +442,19 @@ bool reader_checks_hosts = false;
 alignas(16) log_record reader_rec;
 record_clearing reader_clearing{sizeof reader_rec.request, sizeof reader_rec.referrer};
 
-// 512 slots (some 3 MB) let the reading side run well ahead; 64 kept the
-// two handing slots back and forth noticeably more often.
-constexpr uint32_t ring_size = 512;  // a power of two
+// 4096 slots (1 MB) and 2 MB of packed texts let the reading side run well
+// ahead, through much of a month's report, while what the counting side reads
+// back stays in the shared cache; a far larger ring left the counting side
+// reading cold memory whenever it was the slower one, and 64 slots kept the
+// two sides waiting on each other.
+constexpr uint32_t ring_size = 4096;  // a power of two
+constexpr uint32_t text_arena_size = 2u << 20;
 constexpr uint32_t ring_batch = 16;  // a side that waits sleeps until this many slots are ready
 line_slot ring[ring_size];
+// The packed texts of the slots in ring order, wrapping to the front where a
+// longest record would not fit before the end. Pages are touched only as the
+// ring first comes to them.
+char ring_text[text_arena_size];
 
 // One side's position (slots filled by the reader, slots done by the
 // counter, counted from the start of the pass; they wrap together), and
@@ -529,9 +538,38 @@ void read_ahead() {
         while (head - (tail = counter_side.position.load(std::memory_order_acquire)) == ring_size)
             sleep_on(reader_side, counter_side, tail);
     };
+    // Where the next slot's texts go. Every slot takes at least a byte, so
+    // the live texts (those of the slots from the counting side's position
+    // on) are never empty while slots are live, and a wrapped arena whose
+    // free end meets its live start is full.
+    uint32_t text_at = 0;
+    auto reserve_text = [&](line_slot& slot) {
+        for (;;) {
+            const uint32_t tail = counter_side.position.load(std::memory_order_acquire);
+            if (tail == head) {
+                text_at = 0;  // nothing live: the front is nearest in cache
+                break;
+            }
+            const uint32_t oldest = ring[tail % ring_size].text_at;
+            if (oldest < text_at) {
+                if (text_at + packed_text_room <= text_arena_size) break;
+                if (packed_text_room <= oldest) {
+                    text_at = 0;
+                    break;
+                }
+            } else if (oldest > text_at && text_at + packed_text_room <= oldest) {
+                break;
+            }
+            sleep_on(reader_side, counter_side, tail);
+        }
+        slot.text_at = text_at;
+        slot.record.text = ring_text + text_at;
+    };
     for (bool more = true; more;) {
         wait_for_room();
         line_slot& s = ring[head % ring_size];
+        reserve_text(s);
+        std::size_t text_used = 1;
         std::size_t n = 0;
         const int code = read_log_line(line_buffer, &n);
         if (code == log_end) {
@@ -542,8 +580,10 @@ void read_ahead() {
             // inside it gets an end slot next.
             s.kind = slot_oversized;
             if (skip_oversized_line(line_buffer, false) == log_end) {
+                text_at += 1;
                 move_on(reader_side, counter_side, ++head, false);
                 wait_for_room();
+                reserve_text(ring[head % ring_size]);
                 ring[head % ring_size].kind = slot_end;
                 more = false;
             }
@@ -564,11 +604,13 @@ void read_ahead() {
                     if (reader_checks_hosts) check_host_ahead(reader_rec);
                     s.page = is_page(reader_rec.request);
                 }
-                pack_record(reader_rec, s.record);
+                text_used = pack_record(reader_rec, s.record);
+                if (text_used == 0) text_used = 1;
                 // The names' hashes are taken here, off the counting side.
                 if (s.dated == driver_ok) hash_slot(s);
             }
         }
+        text_at += static_cast<uint32_t>(text_used);
         move_on(reader_side, counter_side, ++head, !more);
     }
 }

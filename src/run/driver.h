@@ -6,12 +6,12 @@
 // Owns the two 4096-byte line buffers and drives month_totals and run_state
 // (run/month.h). Without Debug the main pass reads, parses, dates and
 // normalises on a second thread and hands the records over in line order
-// through a ring of 512 slots, with the messages of that side; all counting,
-// the month cycle and every table stay on the calling thread. The steps of
-// one record are exported so that they can be exercised one by one: the date
-// check, the sequence check, the hour/day/month step and the handling of one
-// whole line (which runs them on the calling thread, as the pass does with
-// Debug).
+// through a ring of 4096 slots (their texts packed in 2 MB), with the
+// messages of that side; all counting, the month cycle and every table stay
+// on the calling thread. The steps of one record are exported so that they
+// can be exercised one by one: the date check, the sequence check, the
+// hour/day/month step and the handling of one whole line (which runs them on
+// the calling thread, as the pass does with Debug).
 #pragma once
 
 #include <cstddef>
