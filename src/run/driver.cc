@@ -359,6 +359,7 @@ struct worked_out {
     bool nodes_warm;
     int page;  // 1, 0; -1 not known
     bool host_checked;
+    int search;  // as for count_record
 };
 
 int sequence_and_count(record_time& when, const worked_out* normalised) {
@@ -378,8 +379,9 @@ int sequence_and_count(record_time& when, const worked_out* normalised) {
     }
     advance_month_cycle(when);
     r.any_valid_record = true;
-    const int counted = normalised == nullptr ? count_record()
-                                              : count_record(normalised->page, normalised->host_checked);
+    const int counted = normalised == nullptr
+                            ? count_record()
+                            : count_record(normalised->page, normalised->host_checked, normalised->search);
     if (counted != record_counted) {
         r.records_ignored += 1;
         return line_ignored;
@@ -427,6 +429,7 @@ struct alignas(64) line_slot {
     parse_warnings parse_kept;
     normalise_warnings normalise_kept;
     bool page;           // the page test of a normalised record
+    int8_t search;       // 1: search_words holds a page's final search words, 0: none
     bool hashed;         // by the counting side, ahead of counting
     bool nodes_warm;     // warm_nodes was called for it
     name_hashes hashes;  // of a normalised record
@@ -538,7 +541,7 @@ void read_ahead() {
         while (head - (tail = counter_side.position.load(std::memory_order_acquire)) == ring_size)
             sleep_on(reader_side, counter_side, tail);
     };
-    // Where the next slot's texts go. Every slot takes at least a byte, so
+    // Where the next slot's texts go. Every slot takes at least 16 bytes, so
     // the live texts (those of the slots from the counting side's position
     // on) are never empty while slots are live, and a wrapped arena whose
     // free end meets its live start is full.
@@ -569,7 +572,7 @@ void read_ahead() {
         wait_for_room();
         line_slot& s = ring[head % ring_size];
         reserve_text(s);
-        std::size_t text_used = 1;
+        std::size_t text_used = 0;
         std::size_t n = 0;
         const int code = read_log_line(line_buffer, &n);
         if (code == log_end) {
@@ -580,7 +583,7 @@ void read_ahead() {
             // inside it gets an end slot next.
             s.kind = slot_oversized;
             if (skip_oversized_line(line_buffer, false) == log_end) {
-                text_at += 1;
+                text_at += 16;
                 move_on(reader_side, counter_side, ++head, false);
                 wait_for_room();
                 reserve_text(ring[head % ring_size]);
@@ -599,18 +602,28 @@ void read_ahead() {
                 if (s.dated == driver_ok) {
                     normalise_record(reader_rec, &s.normalise_kept);
                     // What counting would work out from the record alone is
-                    // worked out here: the page test and, without a DNS
-                    // cache to ask, the host check.
+                    // worked out here: the page test, without a DNS cache
+                    // to ask the host check,
                     if (reader_checks_hosts) check_host_ahead(reader_rec);
                     s.page = is_page(reader_rec.request);
+                    // and the search words of a page, in place of its query.
+                    s.search = 0;
+                    if (s.page && settings.TopSearch != 0) {
+                        char words[search_limit + 1];
+                        if (search_string_of(reader_rec.search_words, reader_rec.referrer, words)) {
+                            std::memcpy(reader_rec.search_words, words, std::strlen(words) + 1);
+                            s.search = 1;
+                        }
+                    }
                 }
                 text_used = pack_record(reader_rec, s.record);
-                if (text_used == 0) text_used = 1;
                 // The names' hashes are taken here, off the counting side.
                 if (s.dated == driver_ok) hash_slot(s);
             }
         }
-        text_at += static_cast<uint32_t>(text_used);
+        // Texts are read back in 16-byte blocks that may run up to 15 bytes
+        // past their end: those bytes stay the slot's own, never the next one's.
+        text_at += static_cast<uint32_t>(text_used) + 16;
         move_on(reader_side, counter_side, ++head, !more);
     }
 }
@@ -677,7 +690,7 @@ bool count_read_ahead() {
                 else
                 {
                     const worked_out done{&s.normalise_kept, &hash_slot(s), s.nodes_warm, s.page ? 1 : 0,
-                                          reader_checks_hosts};
+                                          reader_checks_hosts, s.search};
                     sequence_and_count(s.when, &done);
                 }
             }

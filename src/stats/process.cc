@@ -478,11 +478,11 @@ void normalise_record(log_record& rec, normalise_warnings* warnings) {
     clean_user(rec);
 }
 
-int count_record() { return count_record(-1, false); }
+int count_record() { return count_record(-1, false, -1); }
 
 bool check_host_ahead(log_record& rec) { return check_host(rec); }
 
-int count_record(int page_known, bool host_checked) {
+int count_record(int page_known, bool host_checked, int search_known) {
     if (!url_class_ready) build_url_class();
     prefetch_record_nodes();
     const bool host_changed = host_checked ? false : check_host(log_rec);
@@ -546,7 +546,12 @@ int count_record(int page_known, bool host_checked) {
         ++m.total_pages;
         if (day_ok) ++m.daily_pages[d];
         if (hour_ok) ++m.hourly_pages[h];
-        if (settings.TopSearch != 0) extract_search_string(log_rec.search_words);
+        if (settings.TopSearch != 0) {
+            if (search_known < 0)
+                extract_search_string(log_rec.search_words);
+            else if (search_known > 0)
+                count_search_string(log_rec.search_words);
+        }
     }
 
     count_groups(file200, bytes, time);

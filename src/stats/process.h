@@ -42,9 +42,11 @@ void print_normalise_warning(const char* message);
 // run_state.record_timestamp. Returns record_counted or record_ignored.
 int count_record();
 
-// The same for a record whose page test (page_known 1 or 0; -1 ask) and host
-// check (host_checked) were done beforehand, off the counting thread: the
-// host check may be done there only while no DNS cache is open, by
+// The same for a record whose page test (page_known 1 or 0; -1 ask), host
+// check (host_checked) and search words (search_known 1: search_words holds
+// the final words, as search_string_of gives them; 0: there are none; -1:
+// work them out) were done beforehand, off the counting thread. The host
+// check may be done there only while no DNS cache is open, by
 // check_host_ahead before the record's names are hashed.
-int count_record(int page_known, bool host_checked);
+int count_record(int page_known, bool host_checked, int search_known);
 bool check_host_ahead(log_record& rec);

@@ -179,11 +179,11 @@ void mangle_agent(char* agent) {
 
 // ----------------------------------------------------- extract_search_string
 
-void extract_search_string(const char* query) {
+bool search_string_of(const char* query, const char* referrer, char words[search_limit + 1]) {
     // No query, no key: the engine list need not be asked (most referrers).
-    if (query == nullptr || query[0] == '\0') return;
-    const char* variable = group_match(settings.SearchEngine, log_rec.referrer);
-    if (variable == nullptr) return;
+    if (query == nullptr || query[0] == '\0') return false;
+    const char* variable = group_match(settings.SearchEngine, referrer);
+    if (variable == nullptr) return false;
 
     char key[80];
     std::snprintf(key, sizeof(key), "?%.78s", variable);
@@ -191,15 +191,14 @@ void extract_search_string(const char* query) {
     if (at == nullptr) {
         key[0] = '&';
         at = std::strstr(query, key);
-        if (at == nullptr) return;
+        if (at == nullptr) return false;
     }
     const char* p = std::strchr(at, '=');
-    if (p == nullptr) return;
+    if (p == nullptr) return false;
     ++p;
 
-    char words[sizeof(log_rec.search_words)];
     std::size_t w = 0;
-    for (; *p && *p != '&' && w < sizeof(words) - 1; ++p) {
+    for (; *p && *p != '&' && w < search_limit; ++p) {
         char c = *p;
         if (c == '"' || c == ',' || c == '?') continue;
         if (c == '+') c = ' ';
@@ -211,14 +210,23 @@ void extract_search_string(const char* query) {
 
     char* s = words;
     while (*s && std::isspace(static_cast<unsigned char>(*s))) ++s;
-    if (*s == '\0') return;
+    if (*s == '\0') return false;
     std::size_t len = std::strlen(s);
     while (len > 0 && std::isspace(static_cast<unsigned char>(s[len - 1]))) s[--len] = '\0';
     for (char* q = s; *q; ++q)
         if (control_byte(static_cast<unsigned char>(*q))) *q = '_';
+    if (s != words) std::memmove(words, s, len + 1);
+    return true;
+}
 
-    if (add_search(s, 1) != table_ok && settings.Verbosity != 0)
-        std::fprintf(stderr, "%s %s\n", con_snode_error, s);
+void count_search_string(char* words) {
+    if (add_search(words, 1) != table_ok && settings.Verbosity != 0)
+        std::fprintf(stderr, "%s %s\n", con_snode_error, words);
+}
+
+void extract_search_string(const char* query) {
+    char words[search_limit + 1];
+    if (search_string_of(query, log_rec.referrer, words)) count_search_string(words);
 }
 
 // ------------------------------------------------------ default search engines

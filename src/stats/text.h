@@ -8,6 +8,8 @@
 // log record and the search table.
 #pragma once
 
+#include "input/log_rec.h"
+
 // Kinds of address_kind.
 enum address_code : int {
     address_malformed = -1,
@@ -36,6 +38,12 @@ void mangle_agent(char* agent);  // the same on any agent field (agent_limit + 1
 // engine's variable from query (normally log_rec.search_words) and adds it to
 // the search table. Prints con_snode_error when the insert fails.
 void extract_search_string(const char* query);
+
+// The two halves of it: search_string_of puts the search words of query and
+// referrer into words (search_limit + 1 bytes) and tells whether there are
+// any, touching no table; count_search_string counts words (which it may cut).
+bool search_string_of(const char* query, const char* referrer, char words[search_limit + 1]);
+void count_search_string(char* words);
 
 // Appends the sixteen default engines to settings.SearchEngine, in their fixed
 // order. Returns list_ok, or list_nomem when an entry could not be added.
