@@ -78,6 +78,12 @@ inline void packed_names(const packed_record& p, const char* names[3], uint32_t 
     lengths[2] = p.length[3];
 }
 
+// Where the agent starts in a packed record's text, and its length.
+inline const char* packed_agent(const packed_record& p, uint32_t* length) {
+    *length = p.length[4];
+    return p.text + p.length[0] + p.length[1] + p.length[2] + p.length[3];
+}
+
 // Puts a packed record into log_rec; the bytes after each field's terminator
 // are not cleared (they may hold pieces of other fields).
 void unpack_to_log_rec(const packed_record& packed);

@@ -527,7 +527,9 @@ const name_hashes& hash_slot(line_slot& s) {
         const char* names[3];
         uint32_t lengths[3];
         packed_names(s.record, names, lengths);
-        hash_names(names, lengths, &s.hashes);
+        uint32_t agent_len;
+        const char* agent = packed_agent(s.record, &agent_len);
+        hash_names(names, lengths, agent, agent_len, &s.hashes);
         s.hashed = true;
     }
     return s.hashes;

@@ -323,15 +323,23 @@ inline uint32_t agent_slot(const unsigned char* u, uint32_t len) {
 
 // Sets *slot to the agent's slot, which then holds name (nullptr for an
 // empty name).
+// The record's agent as measured off the counting side (name nullptr: none),
+// used like known[] while the record's names are vouched for.
+struct known_agent_rec {
+    const char* name;
+    uint32_t len, slot;
+} known_agent;
+
 uint32_t cut_and_hash_agent(char* name, const char* who, uint32_t* hash, agent_hash_slot** slot_out) {
     *slot_out = nullptr;
-    const uint32_t len = cut_name(name, anode_limit, who);
+    const bool measured = known_vouched && known_agent.name == name;
+    const uint32_t len = measured ? known_agent.len : cut_name(name, anode_limit, who);
     if (len == 0) {
         *hash = 0;
         return 0;
     }
     const auto* u = reinterpret_cast<const unsigned char*>(name);
-    agent_hash_slot& slot = agent_hashes[agent_slot(u, len)];
+    agent_hash_slot& slot = agent_hashes[measured ? known_agent.slot : agent_slot(u, len)];
     *slot_out = &slot;
     if (slot.len == len && std::memcmp(slot.name, name, len) == 0) {
         *hash = slot.hash;
@@ -473,6 +481,7 @@ void warm_node(const node_table<Node>* t, warm_name& w) {
 void prefetch_record(const char* host, const char* url, const char* referrer) {
     uint32_t hash, len;
     known_vouched = false;
+    known_agent.name = nullptr;
     if (host) {
         known[0].name = nullptr;
         if (warm_hash(host, hnode_limit, &hash, &len)) {
@@ -505,7 +514,11 @@ void prefetch_record_nodes() {
     warm_node(&site_table, warm_site);
 }
 
-void hash_names(const char* const names[3], const uint32_t lengths[3], name_hashes* out) {
+void hash_names(const char* const names[3], const uint32_t lengths[3], const char* agent, uint32_t agent_len,
+                name_hashes* out) {
+    // An agent field holds at most anode_limit characters, so none is cut.
+    out->agent_len = agent_len;
+    out->agent_slot = agent_len > 0 ? agent_slot(reinterpret_cast<const unsigned char*>(agent), agent_len) : 0;
     const uint32_t limits[3] = {hnode_limit, unode_limit, rnode_limit};
     for (int i = 0; i < 3; ++i) {
         // A URL or referrer beginning with "-" is rewritten by its insert.
@@ -555,6 +568,7 @@ void use_name_hashes(const name_hashes& h, bool nodes_warm) {
     const char* names[3] = {log_rec.host, log_rec.request, log_rec.referrer};
     for (int i = 0; i < 3; ++i)
         known[i] = h.known[i] ? known_name{names[i], h.len[i], h.hash[i]} : known_name{nullptr, 0, 0};
+    known_agent = known_agent_rec{log_rec.user_agent, h.agent_len, h.agent_slot};
     if (nodes_warm) return;
     if (h.known[0]) {
         warm_site = warm_slot(&site_table, h.hash[0]);

@@ -186,9 +186,12 @@ void vouch_prefetched_names(bool host_unchanged);
 struct name_hashes {
     uint32_t len[3], hash[3];  // host, URL, referrer
     bool known[3];             // false: over its limit, or rewritten by its insert
+    uint32_t agent_len, agent_slot;  // the agent's length and its place in the agents' hash memo
 };
-// names and lengths: host, URL, referrer (not necessarily zero-terminated).
-void hash_names(const char* const names[3], const uint32_t lengths[3], name_hashes* out);
+// names and lengths: host, URL, referrer, then the agent (not necessarily
+// zero-terminated).
+void hash_names(const char* const names[3], const uint32_t lengths[3], const char* agent, uint32_t agent_len,
+                name_hashes* out);
 void warm_index(const name_hashes& h);
 void warm_nodes(const name_hashes& h);
 // nodes_warm: warm_nodes was called for the record; when not, the record's
