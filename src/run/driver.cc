@@ -430,7 +430,6 @@ struct alignas(64) line_slot {
     normalise_warnings normalise_kept;
     bool page;           // the page test of a normalised record
     int8_t search;       // 1: search_words holds a page's final search words, 0: none
-    bool hashed;         // by the counting side, ahead of counting
     bool nodes_warm;     // warm_nodes was called for it
     name_hashes hashes;  // of a normalised record
     packed_record record;  // its texts in ring_text
@@ -522,17 +521,15 @@ void move_on(ring_side& self, ring_side& other, uint32_t position, bool last) {
     }
 }
 
-const name_hashes& hash_slot(line_slot& s) {
-    if (!s.hashed) {
-        const char* names[3];
-        uint32_t lengths[3];
-        packed_names(s.record, names, lengths);
-        uint32_t agent_len;
-        const char* agent = packed_agent(s.record, &agent_len);
-        hash_names(names, lengths, agent, agent_len, &s.hashes);
-        s.hashed = true;
-    }
-    return s.hashes;
+// The lengths and hashes the counting side's inserts need, from the packed
+// texts.
+void hash_slot(line_slot& s) {
+    const char* names[3];
+    uint32_t lengths[3];
+    packed_names(s.record, names, lengths);
+    uint32_t agent_len;
+    const char* agent = packed_agent(s.record, &agent_len);
+    hash_names(names, lengths, agent, agent_len, &s.hashes);
 }
 
 // Reading side: fills slots until the input ends.
@@ -600,7 +597,7 @@ void read_ahead() {
             if (s.parsed == record_good) {
                 lower_case_record(reader_rec);
                 s.dated = check_date(reader_rec.date_text, &s.when);
-                s.hashed = s.nodes_warm = false;
+                s.nodes_warm = false;
                 if (s.dated == driver_ok) {
                     normalise_record(reader_rec, &s.normalise_kept);
                     // What counting would work out from the record alone is
@@ -663,15 +660,12 @@ bool count_read_ahead() {
         // The index entries of the record two ahead and the nodes of the next
         // one start loading while this one is counted.
         if (head - tail > 2) {
-            line_slot& ahead = ring[(tail + 2) % ring_size];
-            if (counts_ahead(ahead)) {
-                hash_slot(ahead);
-                warm_index(ahead.hashes);
-            }
+            const line_slot& ahead = ring[(tail + 2) % ring_size];
+            if (counts_ahead(ahead)) warm_index(ahead.hashes);
         }
         if (head - tail > 1) {
             line_slot& next = ring[(tail + 1) % ring_size];
-            if (counts_ahead(next) && next.hashed) {
+            if (counts_ahead(next)) {
                 warm_nodes(next.hashes);
                 next.nodes_warm = true;
             }
@@ -687,11 +681,10 @@ bool count_read_ahead() {
                 reject_line(s.head);
             } else {
                 unpack_to_log_rec(s.record);
-                if (s.dated != driver_ok)
+                if (s.dated != driver_ok) {
                     reject_date();
-                else
-                {
-                    const worked_out done{&s.normalise_kept, &hash_slot(s), s.nodes_warm, s.page ? 1 : 0,
+                } else {
+                    const worked_out done{&s.normalise_kept, &s.hashes, s.nodes_warm, s.page ? 1 : 0,
                                           reader_checks_hosts, s.search};
                     sequence_and_count(s.when, &done);
                 }

@@ -448,19 +448,11 @@ void print_normalise_warning(const char* message) {
 }
 
 void normalise_record() {
-    if (!url_class_ready) build_url_class();
-    // Each name's index entries start loading as soon as the name is known;
-    // the nodes follow when counting starts.
-    prefetch_record(log_rec.host, nullptr, nullptr);
-    request_to_url(log_rec);
-    prefetch_record(nullptr, log_rec.request, nullptr);
-    clean_referrer(log_rec);
-    prefetch_record(nullptr, nullptr, log_rec.referrer);
-    if (settings.MangleAgents != 0) mangle_agent(log_rec.user_agent);
-    cut_field(log_rec.referrer, referrer_keep, con_trunc_referrer, nullptr);
-    cut_field(log_rec.request, url_keep, con_trunc_request, nullptr);
-    clean_agent(log_rec);
-    clean_user(log_rec);
+    prepare_record_processing();
+    normalise_record(log_rec, nullptr);
+    // The names are final: their index entries start loading now, the nodes
+    // when counting starts.
+    prefetch_record(log_rec.host, log_rec.request, log_rec.referrer);
 }
 
 void prepare_record_processing() {
@@ -468,7 +460,7 @@ void prepare_record_processing() {
 }
 
 void normalise_record(log_record& rec, normalise_warnings* warnings) {
-    warnings->count = 0;
+    if (warnings != nullptr) warnings->count = 0;
     request_to_url(rec);
     clean_referrer(rec);
     if (settings.MangleAgents != 0) mangle_agent(rec.user_agent);

@@ -22,12 +22,12 @@ enum process_code : int {
 // by run_state.records_read.
 void normalise_record();
 
-// Normalisation off the counting thread: the same rewriting of rec, except
-// that nothing of the tables is touched (no prefetch) and the over-long-name
-// warnings are kept in warnings instead of printed (Verbosity not 0). Needs
-// prepare_record_processing first; print the kept warnings with
-// print_normalise_warning once run_state.records_read names the record; the
-// prefetch is the caller's (use_name_hashes or prefetch_record).
+// The same rewriting of any record, touching nothing of the tables (the
+// prefetch is the caller's: use_name_hashes or prefetch_record), as done off
+// the counting thread. With warnings the over-long-name warnings are kept
+// there instead of printed (Verbosity not 0): print them with
+// print_normalise_warning once run_state.records_read names the record. Needs
+// prepare_record_processing first.
 struct normalise_warnings {
     static constexpr int capacity = 2;  // referrer, request
     const char* message[capacity];
