@@ -255,13 +255,15 @@ int read_log_line(char* buf, std::size_t* length) {
     return code;
 }
 
+void print_oversized_message() { std::fprintf(stderr, "%s\n", con_oversized_record); }
+
 int skip_oversized_line(char* buf, bool report) {
     const bool talk = report && settings.Verbosity != 0;
     if (talk) {
         if (settings.Debug)
             std::fprintf(stderr, "%s:\n%s", con_oversized_record, buf);
         else
-            std::fprintf(stderr, "%s\n", con_oversized_record);
+            print_oversized_message();
     }
     for (;;) {
         std::size_t n = 0;

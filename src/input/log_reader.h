@@ -57,6 +57,10 @@ int read_log_line(char* buf, std::size_t* length = nullptr);
 // or log_end when the input ended while discarding.
 int skip_oversized_line(char* buf, bool report);
 
+// The message skip_oversized_line prints without Debug, for a caller that
+// skipped silently and reports the line later.
+void print_oversized_message();
+
 // Positions the input at its first line again (gzrewind; bzip2 closed and
 // reopened by name; plain files rewound) with the block buffer emptied.
 // Returns log_ok, or log_no_rewind for standard input (and for a plain input

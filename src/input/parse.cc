@@ -83,7 +83,7 @@ void warn(const char* message, const char* field) {
     if (settings.Debug)
         std::fprintf(stderr, "%s: %s\n", message, field);
     else
-        std::fprintf(stderr, "%s\n", message);
+        print_parse_warning(message);
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -908,6 +908,8 @@ int parse_record(char* line, log_record& rec, record_clearing& clearing, parse_w
 }
 
 int parse_record(char* line) { return parse_record(line, log_rec, log_rec_clearing, nullptr); }
+
+void print_parse_warning(const char* message) { std::fprintf(stderr, "%s\n", message); }
 
 namespace {
 

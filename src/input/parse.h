@@ -49,6 +49,9 @@ int parse_record(char* line);
 // field text.
 int parse_record(char* line, log_record& rec, record_clearing& clearing, parse_warnings* warnings);
 
+// Prints a kept truncation warning as the parse would have (without Debug).
+void print_parse_warning(const char* message);
+
 // A parsed record in as few bytes as its texts take, for handing it from
 // the reading thread to the counting one: the lengths of host, date_text,
 // request, referrer, user_agent, search_words and user, and their texts one

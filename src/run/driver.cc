@@ -603,7 +603,7 @@ void read_ahead() {
                     // What counting would work out from the record alone is
                     // worked out here: the page test, without a DNS cache
                     // to ask the host check,
-                    if (reader_checks_hosts) check_host_ahead(reader_rec);
+                    if (reader_checks_hosts) check_host(reader_rec);
                     s.page = is_page(reader_rec.request);
                     // and the search words of a page, in place of its query.
                     s.search = 0;
@@ -673,10 +673,10 @@ bool count_read_ahead() {
         r.records_read += 1;
         if (s.kind == slot_oversized) {
             r.records_bad += 1;
-            if (settings.Verbosity != 0) std::fprintf(stderr, "%s\n", con_oversized_record);
+            if (settings.Verbosity != 0) print_oversized_message();
         } else {
             if (settings.Verbosity != 0)
-                for (int i = 0; i < s.parse_kept.count; ++i) std::fprintf(stderr, "%s\n", s.parse_kept.message[i]);
+                for (int i = 0; i < s.parse_kept.count; ++i) print_parse_warning(s.parse_kept.message[i]);
             if (s.parsed != record_good) {
                 reject_line(s.head);
             } else {

@@ -314,6 +314,8 @@ void clean_user(log_record& rec) {
 
 // ------------------------------------------------------------------- host
 
+}  // namespace
+
 // Returns whether host was changed (a lowered letter, a cache name, "Invalid").
 bool check_host(log_record& rec) {
     char* host = rec.host;
@@ -367,6 +369,8 @@ bool check_host(log_record& rec) {
     }
     return changed;
 }
+
+namespace {
 
 bool matches(const nlist* list, const char* name) { return list != nullptr && list_match(list, name) != nullptr; }
 
@@ -471,8 +475,6 @@ void normalise_record(log_record& rec, normalise_warnings* warnings) {
 }
 
 int count_record() { return count_record(-1, false, -1); }
-
-bool check_host_ahead(log_record& rec) { return check_host(rec); }
 
 int count_record(int page_known, bool host_checked, int search_known) {
     if (!url_class_ready) build_url_class();

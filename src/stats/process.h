@@ -47,6 +47,9 @@ int count_record();
 // the final words, as search_string_of gives them; 0: there are none; -1:
 // work them out) were done beforehand, off the counting thread. The host
 // check may be done there only while no DNS cache is open, by
-// check_host_ahead before the record's names are hashed.
+// check_host before the record's names are hashed.
 int count_record(int page_known, bool host_checked, int search_known);
-bool check_host_ahead(log_record& rec);
+// Resolves (through the DNS cache, when open) and checks rec.host: lowers it,
+// or makes it "Invalid" (or, for a bad name from the cache, the address it
+// replaced). Returns whether the host changed.
+bool check_host(log_record& rec);

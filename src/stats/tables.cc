@@ -321,14 +321,15 @@ inline uint32_t agent_slot(const unsigned char* u, uint32_t len) {
     return uint32_t((x ^ (x >> 29)) * 0xff51afd7ed558ccdull >> (64 - agent_slot_bits));
 }
 
-// Sets *slot to the agent's slot, which then holds name (nullptr for an
-// empty name).
 // The record's agent as measured off the counting side (name nullptr: none),
 // used like known[] while the record's names are vouched for.
 struct known_agent_rec {
     const char* name;
     uint32_t len, slot;
 } known_agent;
+
+// Sets *slot to the agent's slot, which then holds name (nullptr for an
+// empty name).
 
 uint32_t cut_and_hash_agent(char* name, const char* who, uint32_t* hash, agent_hash_slot** slot_out) {
     *slot_out = nullptr;
@@ -543,24 +544,26 @@ inline void warm_nodes_of(const node_table<Node>* t, uint32_t hash) {
     warm_node(t, w);
 }
 
+// Calls f(table, hash) for each table a record's known names are looked up
+// in: the two site tables, the URL and the referrer table.
+template <class F>
+inline void each_warmed_table(const name_hashes& h, F f) {
+    if (h.known[0]) {
+        f(&site_table, h.hash[0]);
+        f(&daily_site_table, h.hash[0]);
+    }
+    if (h.known[1]) f(&url_table, h.hash[1]);
+    if (h.known[2]) f(&referrer_table, h.hash[2]);
+}
+
 }  // namespace
 
 void warm_index(const name_hashes& h) {
-    if (h.known[0]) {
-        warm_index_of(&site_table, h.hash[0]);
-        warm_index_of(&daily_site_table, h.hash[0]);
-    }
-    if (h.known[1]) warm_index_of(&url_table, h.hash[1]);
-    if (h.known[2]) warm_index_of(&referrer_table, h.hash[2]);
+    each_warmed_table(h, [](const auto* t, uint32_t hash) { warm_index_of(t, hash); });
 }
 
 void warm_nodes(const name_hashes& h) {
-    if (h.known[0]) {
-        warm_nodes_of(&daily_site_table, h.hash[0]);
-        warm_nodes_of(&site_table, h.hash[0]);
-    }
-    if (h.known[1]) warm_nodes_of(&url_table, h.hash[1]);
-    if (h.known[2]) warm_nodes_of(&referrer_table, h.hash[2]);
+    each_warmed_table(h, [](const auto* t, uint32_t hash) { warm_nodes_of(t, hash); });
 }
 
 void use_name_hashes(const name_hashes& h, bool nodes_warm) {
@@ -570,6 +573,7 @@ void use_name_hashes(const name_hashes& h, bool nodes_warm) {
         known[i] = h.known[i] ? known_name{names[i], h.len[i], h.hash[i]} : known_name{nullptr, 0, 0};
     known_agent = known_agent_rec{log_rec.user_agent, h.agent_len, h.agent_slot};
     if (nodes_warm) return;
+    // The one-record prefetch: index entries now, nodes in prefetch_record_nodes.
     if (h.known[0]) {
         warm_site = warm_slot(&site_table, h.hash[0]);
         warm_daily = warm_slot(&daily_site_table, h.hash[0]);
