@@ -18,6 +18,8 @@ mkdir -p "$out"
 skip5=0
 [ "${1:-}" = "--skip-5m" ] && skip5=1
 
+# What the build needs, then GNU time for the peak-memory figure.
+sh "$root/scripts/install-deps.sh"
 if [ ! -x /usr/bin/time ]; then
     echo "installing GNU time" >&2
     apt-get install -y time >/dev/null
