@@ -356,7 +356,6 @@ int reject_date() {
 struct worked_out {
     const normalise_warnings* warnings;
     const name_hashes* hashes;
-    bool nodes_warm;
     int page;  // 1, 0; -1 not known
     bool host_checked;
     int search;  // as for count_record
@@ -375,7 +374,7 @@ int sequence_and_count(record_time& when, const worked_out* normalised) {
         const normalise_warnings& kept = *normalised->warnings;
         if (settings.Verbosity != 0)
             for (int i = 0; i < kept.count; ++i) print_normalise_warning(kept.message[i]);
-        use_name_hashes(*normalised->hashes, normalised->nodes_warm);
+        use_name_hashes(*normalised->hashes);
     }
     advance_month_cycle(when);
     r.any_valid_record = true;
@@ -430,7 +429,6 @@ struct alignas(64) line_slot {
     normalise_warnings normalise_kept;
     bool page;           // the page test of a normalised record
     int8_t search;       // 1: search_words holds a page's final search words, 0: none
-    bool nodes_warm;     // warm_nodes was called for it
     name_hashes hashes;  // of a normalised record
     packed_record record;  // its texts in ring_text
     uint32_t text_at;      // where the slot's share of ring_text starts
@@ -597,7 +595,6 @@ void read_ahead() {
             if (s.parsed == record_good) {
                 lower_case_record(reader_rec);
                 s.dated = check_date(reader_rec.date_text, &s.when);
-                s.nodes_warm = false;
                 if (s.dated == driver_ok) {
                     normalise_record(reader_rec, &s.normalise_kept);
                     // What counting would work out from the record alone is
@@ -627,11 +624,6 @@ void read_ahead() {
     }
 }
 
-// A slot whose record will probably be counted.
-inline bool counts_ahead(const line_slot& s) {
-    return s.kind == slot_line && s.parsed == record_good && s.dated == driver_ok;
-}
-
 // Counting side: takes the slots in order. Returns false when the reading
 // thread could not be started (nothing has been read then).
 bool count_read_ahead() {
@@ -657,18 +649,12 @@ bool count_read_ahead() {
         }
         line_slot& s = ring[tail % ring_size];
         if (s.kind == slot_end) break;
-        // The index entries of the record two ahead and the nodes of the next
-        // one start loading while this one is counted.
-        if (head - tail > 2) {
-            const line_slot& ahead = ring[(tail + 2) % ring_size];
-            if (counts_ahead(ahead)) warm_index(ahead.hashes);
-        }
+        // The index entries of the next record start loading while this one
+        // is counted; its nodes are asked for when it comes to be counted.
         if (head - tail > 1) {
-            line_slot& next = ring[(tail + 1) % ring_size];
-            if (counts_ahead(next)) {
-                warm_nodes(next.hashes);
-                next.nodes_warm = true;
-            }
+            const line_slot& next = ring[(tail + 1) % ring_size];
+            if (next.kind == slot_line && next.parsed == record_good && next.dated == driver_ok)
+                warm_index(next.hashes);
         }
         r.records_read += 1;
         if (s.kind == slot_oversized) {
@@ -684,7 +670,7 @@ bool count_read_ahead() {
                 if (s.dated != driver_ok) {
                     reject_date();
                 } else {
-                    const worked_out done{&s.normalise_kept, &s.hashes, s.nodes_warm, s.page ? 1 : 0,
+                    const worked_out done{&s.normalise_kept, &s.hashes, s.page ? 1 : 0,
                                           reader_checks_hosts, s.search};
                     sequence_and_count(s.when, &done);
                 }

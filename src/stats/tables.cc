@@ -3,6 +3,9 @@
 // See stats/tables.h.
 #include "stats/tables.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,17 +85,41 @@ int hash_string(const char* text) {
 // ------------------------------------------------------------------- arenas
 
 // A table's storage: a chain of blocks, newest first, each filled from the
-// front. Block sizes double up to 1 MiB so that a table of a few names costs
-// a few kilobytes and a table of a million names a few hundred blocks.
+// front. Block sizes double up to 2 MiB so that a table of a few names costs
+// a few kilobytes and a table of a million names some dozens of blocks.
 struct alignas(16) table_arena {
     table_arena* next;
     std::size_t used, size;
+    bool mapped;  // a block of its own mapping (big_alloc), not from malloc
     unsigned char* data() { return reinterpret_cast<unsigned char*>(this + 1); }
 };
 
 namespace {
 
-constexpr std::size_t first_block = 16 * 1024, last_block = 1024 * 1024;
+// The index of a big table and the later blocks of its storage are mapped on
+// their own, 2 MiB aligned, and offered to the kernel for huge pages: a busy
+// month spreads its look-ups over a hundred megabytes or more, and with
+// 4 KiB pages nearly every look-up also missed the address translation
+// cache. The offer is only a hint; where it is refused the memory is the
+// same, only slower.
+constexpr std::size_t huge_page = std::size_t(2) << 20;
+
+// bytes (a multiple of huge_page) of zeroed memory, or nullptr.
+void* big_alloc(std::size_t bytes) {
+    const std::size_t span = bytes + huge_page;
+    void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t aligned = (start + huge_page - 1) & ~std::uintptr_t(huge_page - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    if (start + span > aligned + bytes) munmap(reinterpret_cast<void*>(aligned + bytes), start + span - aligned - bytes);
+    madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+    return reinterpret_cast<void*>(aligned);
+}
+
+void big_free(void* p, std::size_t bytes) { munmap(p, bytes); }
+
+constexpr std::size_t first_block = 16 * 1024, last_block = huge_page - sizeof(table_arena);
 static_assert(sizeof(table_arena) % 16 == 0, "arena data stays 16-byte aligned");
 
 inline std::size_t stored_size(std::size_t bytes) { return (bytes + 15) & ~std::size_t(15); }
@@ -104,11 +131,13 @@ void* arena_alloc(table_arena** arena, std::size_t bytes) {
         std::size_t size = a ? a->size * 2 : first_block;
         if (size > last_block) size = last_block;
         if (size < bytes) size = bytes;
-        auto* b = static_cast<table_arena*>(std::malloc(sizeof(table_arena) + size));
+        const bool mapped = size == last_block;
+        auto* b = static_cast<table_arena*>(mapped ? big_alloc(huge_page) : std::malloc(sizeof(table_arena) + size));
         if (b == nullptr) return nullptr;
         b->next = a;
         b->used = 0;
         b->size = size;
+        b->mapped = mapped;
         *arena = a = b;
     }
     void* p = a->data() + a->used;
@@ -119,7 +148,10 @@ void* arena_alloc(table_arena** arena, std::size_t bytes) {
 void arena_free(table_arena** arena) {
     for (table_arena* a = *arena; a != nullptr;) {
         table_arena* next = a->next;
-        std::free(a);
+        if (a->mapped)
+            big_free(a, huge_page);
+        else
+            std::free(a);
         a = next;
     }
     *arena = nullptr;
@@ -174,10 +206,20 @@ Node* find_any(const node_table<Node>* t, const char* name, uint32_t len, uint32
     return found[0];
 }
 
+// Zeroed room for an index of bytes (a power of two).
+void* index_alloc(std::size_t bytes) { return bytes >= huge_page ? big_alloc(bytes) : std::calloc(1, bytes); }
+
+void index_free(void* slots, std::size_t bytes) {
+    if (bytes >= huge_page)
+        big_free(slots, bytes);
+    else
+        std::free(slots);
+}
+
 template <class Node>
 bool grow_index(node_table<Node>* t) {
     const uint32_t capacity = t->slots ? (t->slot_mask + 1) * 2 : 256;
-    auto* slots = static_cast<index_slot<Node>*>(std::calloc(capacity, sizeof(index_slot<Node>)));
+    auto* slots = static_cast<index_slot<Node>*>(index_alloc(capacity * sizeof(index_slot<Node>)));
     if (slots == nullptr) return false;
     uint32_t shift = 32;
     for (uint32_t c = capacity; c > 1; c >>= 1) --shift;
@@ -189,7 +231,7 @@ bool grow_index(node_table<Node>* t) {
             while (slots[j].node != nullptr) j = (j + 1) & (capacity - 1);
             slots[j] = s;
         }
-        std::free(t->slots);
+        index_free(t->slots, (t->slot_mask + 1) * sizeof(index_slot<Node>));
     }
     t->slots = slots;
     t->slot_mask = capacity - 1;
@@ -231,7 +273,7 @@ template <class Node>
 void empty_table(node_table<Node>* t) {
     ++table_generation;
     arena_free(&t->arena);
-    std::free(t->slots);
+    if (t->slots) index_free(t->slots, (t->slot_mask + 1) * sizeof(index_slot<Node>));
     std::memset(t->buckets, 0, sizeof(t->buckets));
     t->slots = nullptr;
     t->slot_mask = 0;
@@ -533,47 +575,27 @@ namespace {
 
 template <class Node>
 inline void warm_index_of(const node_table<Node>* t, uint32_t hash) {
-    if (t->slots == nullptr) return;
-    __builtin_prefetch(&t->slots[slot_of(hash, t->slot_shift)]);
-    __builtin_prefetch(&t->buckets[hash & (table_size - 1)]);  // for a new node
-}
-
-template <class Node>
-inline void warm_nodes_of(const node_table<Node>* t, uint32_t hash) {
-    warm_name w{t->slots, hash, slot_of(hash, t->slot_shift)};
-    warm_node(t, w);
-}
-
-// Calls f(table, hash) for each table a record's known names are looked up
-// in: the two site tables, the URL and the referrer table.
-template <class F>
-inline void each_warmed_table(const name_hashes& h, F f) {
-    if (h.known[0]) {
-        f(&site_table, h.hash[0]);
-        f(&daily_site_table, h.hash[0]);
-    }
-    if (h.known[1]) f(&url_table, h.hash[1]);
-    if (h.known[2]) f(&referrer_table, h.hash[2]);
+    if (t->slots != nullptr) __builtin_prefetch(&t->slots[slot_of(hash, t->slot_shift)]);
 }
 
 }  // namespace
 
 void warm_index(const name_hashes& h) {
-    each_warmed_table(h, [](const auto* t, uint32_t hash) { warm_index_of(t, hash); });
+    if (h.known[0]) {
+        warm_index_of(&site_table, h.hash[0]);
+        warm_index_of(&daily_site_table, h.hash[0]);
+    }
+    if (h.known[1]) warm_index_of(&url_table, h.hash[1]);
+    if (h.known[2]) warm_index_of(&referrer_table, h.hash[2]);
 }
 
-void warm_nodes(const name_hashes& h) {
-    each_warmed_table(h, [](const auto* t, uint32_t hash) { warm_nodes_of(t, hash); });
-}
-
-void use_name_hashes(const name_hashes& h, bool nodes_warm) {
+void use_name_hashes(const name_hashes& h) {
     known_vouched = false;
     const char* names[3] = {log_rec.host, log_rec.request, log_rec.referrer};
     for (int i = 0; i < 3; ++i)
         known[i] = h.known[i] ? known_name{names[i], h.len[i], h.hash[i]} : known_name{nullptr, 0, 0};
     known_agent = known_agent_rec{log_rec.user_agent, h.agent_len, h.agent_slot};
-    if (nodes_warm) return;
-    // The one-record prefetch: index entries now, nodes in prefetch_record_nodes.
+    // Index entries now, nodes in prefetch_record_nodes.
     if (h.known[0]) {
         warm_site = warm_slot(&site_table, h.hash[0]);
         warm_daily = warm_slot(&daily_site_table, h.hash[0]);

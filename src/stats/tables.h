@@ -177,12 +177,13 @@ void prefetch_record_nodes();
 // reuse the prefetch's length and hash.
 void vouch_prefetched_names(bool host_unchanged);
 
-// The same hints for records further ahead, when the records to come are
-// known (the counting side of the two-thread pass): name_hashes are the
-// lengths and hashes of a record's host, URL and referrer, taken anywhere
-// (they need no table); warm_index starts loading the index entries of a
-// record two or so ahead, warm_nodes the nodes of the next one, and
-// use_name_hashes stands for prefetch_record once that record is in log_rec.
+// Names hashed ahead of counting (the reading side of the two-thread pass
+// does it, off the counting side): name_hashes are the lengths and hashes of
+// a record's host, URL and referrer, taken anywhere (they need no table);
+// warm_index starts loading the index entries of the record after the one
+// being counted, and use_name_hashes stands for prefetch_record once that
+// record is in log_rec. (Warming the nodes a record ahead as well, or the
+// index entries two ahead, was measured slower.)
 struct name_hashes {
     uint32_t len[3], hash[3];  // host, URL, referrer
     bool known[3];             // false: over its limit, or rewritten by its insert
@@ -193,10 +194,7 @@ struct name_hashes {
 void hash_names(const char* const names[3], const uint32_t lengths[3], const char* agent, uint32_t agent_len,
                 name_hashes* out);
 void warm_index(const name_hashes& h);
-void warm_nodes(const name_hashes& h);
-// nodes_warm: warm_nodes was called for the record; when not, the record's
-// index entries are loaded now and its nodes by prefetch_record_nodes.
-void use_name_hashes(const name_hashes& h, bool nodes_warm);
+void use_name_hashes(const name_hashes& h);
 
 // Name string of the first URL node named text (any kind), or empty_name.
 const char* find_url_name(const char* text);

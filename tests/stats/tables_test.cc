@@ -295,20 +295,28 @@ TEST_F(tables, names_at_and_over_each_limit) {
 }
 
 TEST_F(tables, many_names_are_all_found_again) {
-    // Far more names than the first index holds, so it grows several times.
+    // Enough names for the index to grow many times and for both the index
+    // and the node storage to outgrow ordinary allocations into blocks mapped
+    // of their own; then the table is emptied and filled again.
+    constexpr int names = 100000;
     char buf[32];
-    uint64_t urls = 0;
-    for (int round = 0; round < 2; ++round)
-        for (int i = 0; i < 20000; ++i) {
-            std::snprintf(buf, sizeof buf, "/u%d.html", i);
-            ASSERT_EQ(add_url(buf, node_normal, 1, &urls, 0, 0, 0), table_ok);
-        }
-    EXPECT_EQ(urls, 20000u);
-    EXPECT_EQ(url_table.count, 20000u);
-    std::size_t n = 0;
-    for (const unode* b : url_table.buckets)
-        for (const unode* u = b; u; u = u->next, ++n) ASSERT_EQ(u->hits, 2u) << u->name;
-    EXPECT_EQ(n, 20000u);
+    for (int fill = 0; fill < 2; ++fill) {
+        uint64_t urls = 0;
+        for (int round = 0; round < 2; ++round)
+            for (int i = 0; i < names; ++i) {
+                std::snprintf(buf, sizeof buf, "/u%d.html", i + fill);
+                ASSERT_EQ(add_url(buf, node_normal, 1, &urls, 0, 0, 0), table_ok);
+            }
+        EXPECT_EQ(urls, uint64_t(names));
+        EXPECT_EQ(url_table.count, uint32_t(names));
+        std::size_t n = 0;
+        for (const unode* b : url_table.buckets)
+            for (const unode* u = b; u; u = u->next, ++n) ASSERT_EQ(u->hits, 2u) << u->name;
+        EXPECT_EQ(n, std::size_t(names));
+        std::snprintf(buf, sizeof buf, "/u%d.html", fill);
+        EXPECT_STREQ(find_url_name(buf), buf);
+        free_all_tables();
+    }
 }
 
 // Agents repeat on nearly every record, so their nodes are found without the
