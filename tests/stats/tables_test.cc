@@ -101,6 +101,23 @@ TEST_F(tables, direct_request_and_ignored_dashes) {
     ASSERT_NE(node_named(referrer_table, "- (Direct Request)"), nullptr);
     EXPECT_EQ(node_named(referrer_table, "- (Direct Request)")->hits, 2u);
     EXPECT_EQ(refs, 1u);
+    // The group of that name is an entry of its own, and after the tables
+    // are emptied the direct requests start again from one.
+    std::strcpy(ref, "- (Direct Request)");
+    add_referrer(ref, node_group, 1, &refs);
+    std::strcpy(ref, "-");
+    add_referrer(ref, node_normal, 1, &refs);
+    EXPECT_EQ(referrer_table.count, 2u);
+    EXPECT_EQ(node_named(referrer_table, "- (Direct Request)")->hits, 3u);
+    EXPECT_EQ(node_named(referrer_table, "- (Direct Request)", true)->hits, 1u);
+    EXPECT_EQ(refs, 1u);
+    free_all_tables();
+    for (int i = 0; i < 2; ++i) {
+        std::strcpy(ref, "-");
+        add_referrer(ref, node_normal, 1, &refs);
+    }
+    ASSERT_EQ(referrer_table.count, 1u);
+    EXPECT_EQ(node_named(referrer_table, "- (Direct Request)")->hits, 2u);
 
     char dash[4] = "-", blank[4] = " x", empty[1] = "";
     uint64_t n = 0;
