@@ -374,8 +374,7 @@ namespace {
 // whole.
 void strip_protocol(char* request, std::size_t n) {
     for (std::size_t i = n >= 6 ? n - 6 + 1 : 0; i-- > 1;) {
-        if (request[i] == ' ' && request[i + 1] == 'H' && request[i + 2] == 'T' && request[i + 3] == 'T' &&
-            request[i + 4] == 'P' && request[i + 5] == '/') {
+        if (request[i] == ' ' && std::memcmp(request + i + 1, "HTTP/", 5) == 0) {
             request[i] = '"';
             request[i + 1] = '\0';
             break;

@@ -689,23 +689,10 @@ int add_url(char* name, int kind, uint64_t hits, uint64_t* counter, uint64_t ent
 
 namespace {
 
-constexpr char direct_request[] = "- (Direct Request)";
-static_assert(sizeof(direct_request) - 1 == 18 && sizeof(direct_request) <= sizeof(log_record::referrer));
-constexpr uint32_t direct_request_len = sizeof(direct_request) - 1;
-const uint32_t direct_request_hash = hash_full(direct_request, direct_request_len);
-
-// A good share of records name no referrer: the plain "- (Direct Request)"
-// node is remembered while the tables have not been emptied since.
-struct {
-    rnode* node;
-    uint64_t generation;
-} direct_memo;
-
-// Referrers and agents: one hit counter and a Hide list. direct: name holds
-// "- (Direct Request)".
+// Referrers and agents: one hit counter and a Hide list.
 template <class Node>
 int add_counted(node_table<Node>* t, char* name, uint32_t limit, const char* who, int kind, uint64_t hits,
-                uint64_t* counter, const nlist* hide, bool direct = false) {
+                uint64_t* counter, const nlist* hide) {
     uint32_t hash;
     uint32_t len;
     agent_hash_slot* slot = nullptr;  // agents only; kept for non-group nodes
@@ -716,28 +703,15 @@ int add_counted(node_table<Node>* t, char* name, uint32_t limit, const char* who
             slot->node->hits += hits;
             return table_ok;
         }
-    } else if (direct) {
-        if (kind != node_group && direct_memo.node != nullptr && direct_memo.generation == table_generation) {
-            direct_memo.node->hits += hits;
-            return table_ok;
-        }
-        len = direct_request_len;
-        hash = direct_request_hash;
     } else {
         len = cut_and_hash(name, limit, who, &hash);
     }
     auto remember = [&](Node* n) {
-        if constexpr (std::is_same_v<Node, anode>) {
+        if constexpr (std::is_same_v<Node, anode>)
             if (slot != nullptr) {
                 slot->node = n;
                 slot->generation = table_generation;
             }
-        } else if constexpr (std::is_same_v<Node, rnode>) {
-            if (direct && kind != node_group) {
-                direct_memo.node = n;
-                direct_memo.generation = table_generation;
-            }
-        }
     };
     if (Node* n = find_node(t, name, len, hash, kind == node_group)) {
         n->hits += hits;
@@ -756,14 +730,16 @@ int add_counted(node_table<Node>* t, char* name, uint32_t limit, const char* who
     return table_ok;
 }
 
+constexpr char direct_request[] = "- (Direct Request)";
+static_assert(sizeof(direct_request) - 1 == 18 && sizeof(direct_request) <= sizeof(log_record::referrer));
+
 }  // namespace
 
 int add_referrer(char* name, int kind, uint64_t hits, uint64_t* counter) {
     // The caller's buffer must hold 19 bytes when name begins with "-".
-    const bool direct = name[0] == '-';
-    if (direct) std::memcpy(name, direct_request, sizeof(direct_request));
+    if (name[0] == '-') std::memcpy(name, direct_request, sizeof(direct_request));
     return add_counted(&referrer_table, name, rnode_limit, "new_rnode", kind, hits, counter,
-                       settings.HideReferrer, direct);
+                       settings.HideReferrer);
 }
 
 int add_agent(char* name, int kind, uint64_t hits, uint64_t* counter) {
