@@ -39,13 +39,14 @@ int open_log(const char* name);
 // newline, at most 4095 characters, zero-terminated. Returns
 //   log_ok        a line; *length (when given) is the number of bytes stored,
 //                 which can exceed strlen(buf) when the line holds NUL bytes;
+//                 *text_length (when given) is strlen(buf);
 //   log_oversized 4095 characters and no newline were read (the line is
 //                 longer than the buffer): count it as one record and call
 //                 skip_oversized_line before reading on;
 //   log_end       end of input or a read error.
 // A plain or standard-input last line without a newline is handed out as it
 // is; from gzip and bzip2 input such a last line is dropped.
-int read_log_line(char* buf, std::size_t* length = nullptr);
+int read_log_line(char* buf, std::size_t* length = nullptr, std::size_t* text_length = nullptr);
 
 // Discards the rest of the oversized line whose first 4095 characters are in
 // buf, reading pieces until one ends with a newline or holds fewer than 4095

@@ -374,7 +374,8 @@ namespace {
 // whole.
 void strip_protocol(char* request, std::size_t n) {
     for (std::size_t i = n >= 6 ? n - 6 + 1 : 0; i-- > 1;) {
-        if (request[i] == ' ' && std::memcmp(request + i + 1, "HTTP/", 5) == 0) {
+        if (request[i] == ' ' && request[i + 1] == 'H' && request[i + 2] == 'T' && request[i + 3] == 'T' &&
+            request[i + 4] == 'P' && request[i + 5] == '/') {
             request[i] = '"';
             request[i + 1] = '\0';
             break;
@@ -887,7 +888,10 @@ void clear_record(log_record& rec, record_clearing& c, std::size_t len) {
 }  // namespace
 
 int parse_record(char* line, log_record& rec, record_clearing& clearing, parse_warnings* warnings) {
-    std::size_t len = std::strlen(line);
+    return parse_record(line, std::strlen(line), rec, clearing, warnings);
+}
+
+int parse_record(char* line, std::size_t len, log_record& rec, record_clearing& clearing, parse_warnings* warnings) {
     clear_record(rec, clearing, len);
     // A carriage return before the newline belongs to the line end.
     if (len >= 2 && line[len - 1] == '\n' && line[len - 2] == '\r') {

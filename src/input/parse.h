@@ -48,6 +48,8 @@ int parse_record(char* line);
 // instead of being printed; without Debug only, as the kept form shows no
 // field text.
 int parse_record(char* line, log_record& rec, record_clearing& clearing, parse_warnings* warnings);
+// The same for a line of len characters (its strlen, known to the caller).
+int parse_record(char* line, std::size_t len, log_record& rec, record_clearing& clearing, parse_warnings* warnings);
 
 // Prints a kept truncation warning as the parse would have (without Debug).
 void print_parse_warning(const char* message);

@@ -533,10 +533,27 @@ void hash_slot(line_slot& s) {
 // Reading side: fills slots until the input ends.
 void read_ahead() {
     uint32_t head = 0;
-    auto wait_for_room = [&head] {
-        uint32_t tail;
-        while (head - (tail = counter_side.position.load(std::memory_order_acquire)) == ring_size)
-            sleep_on(reader_side, counter_side, tail);
+    // The counting side's position and the text start of its slot, as last
+    // looked at. Looking costs the cache line the counting side writes for
+    // every record, so it is done only when what was seen leaves no room:
+    // the side only moves on, so an old look is a safe underestimate of the
+    // room, and the slot it names is not refilled before the next look. (A
+    // look that finds it at head leaves the text start to reserve_text.)
+    uint32_t tail_seen = 0, oldest_seen = 0;
+    auto look_at_counter = [&] {
+        tail_seen = counter_side.position.load(std::memory_order_acquire);
+        if (tail_seen != head) oldest_seen = ring[tail_seen % ring_size].text_at;
+    };
+    // Looks again; when the counting side has not moved, waits for it first.
+    auto wait_for_counter = [&] {
+        const uint32_t before = tail_seen;
+        look_at_counter();
+        if (tail_seen != before) return;
+        sleep_on(reader_side, counter_side, tail_seen);
+        look_at_counter();
+    };
+    auto wait_for_room = [&] {
+        while (head - tail_seen == ring_size) wait_for_counter();
     };
     // Where the next slot's texts go. Every slot takes at least 16 bytes, so
     // the live texts (those of the slots from the counting side's position
@@ -545,12 +562,11 @@ void read_ahead() {
     uint32_t text_at = 0;
     auto reserve_text = [&](line_slot& slot) {
         for (;;) {
-            const uint32_t tail = counter_side.position.load(std::memory_order_acquire);
-            if (tail == head) {
-                text_at = 0;  // nothing live: the front is nearest in cache
+            if (tail_seen == head) {
+                text_at = oldest_seen = 0;  // nothing live: the front is nearest in cache
                 break;
             }
-            const uint32_t oldest = ring[tail % ring_size].text_at;
+            const uint32_t oldest = oldest_seen;
             if (oldest < text_at) {
                 if (text_at + packed_text_room <= text_arena_size) break;
                 if (packed_text_room <= oldest) {
@@ -560,7 +576,7 @@ void read_ahead() {
             } else if (oldest > text_at && text_at + packed_text_room <= oldest) {
                 break;
             }
-            sleep_on(reader_side, counter_side, tail);
+            wait_for_counter();
         }
         slot.text_at = text_at;
         slot.record.text = ring_text + text_at;
@@ -570,8 +586,8 @@ void read_ahead() {
         line_slot& s = ring[head % ring_size];
         reserve_text(s);
         std::size_t text_used = 0;
-        std::size_t n = 0;
-        const int code = read_log_line(line_buffer, &n);
+        std::size_t n = 0, text_length = 0;
+        const int code = read_log_line(line_buffer, &n, &text_length);
         if (code == log_end) {
             s.kind = slot_end;
             more = false;
@@ -591,7 +607,7 @@ void read_ahead() {
             s.kind = slot_line;
             std::memcpy(s.head, line_buffer, n + 1 < sizeof s.head ? n + 1 : sizeof s.head);
             s.head[sizeof s.head - 1] = '\0';
-            s.parsed = parse_record(line_buffer, reader_rec, reader_clearing, &s.parse_kept);
+            s.parsed = parse_record(line_buffer, text_length, reader_rec, reader_clearing, &s.parse_kept);
             if (s.parsed == record_good) {
                 lower_case_record(reader_rec);
                 s.dated = check_date(reader_rec.date_text, &s.when);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -67,9 +68,10 @@ std::vector<std::string> read_lines() {
     std::vector<std::string> out;
     char buf[log_line_size];
     for (;;) {
-        std::size_t n = 0;
-        const int code = read_log_line(buf, &n);
+        std::size_t n = 0, text_length = 0;
+        const int code = read_log_line(buf, &n, &text_length);
         if (code == log_end) break;
+        EXPECT_EQ(text_length, std::strlen(buf)) << "a line's text ends at its first zero byte";
         if (code == log_oversized) {
             out.push_back("<oversized>");
             if (skip_oversized_line(buf, false) == log_end) break;
@@ -193,6 +195,7 @@ TEST_F(LogReaderTest, LinesAcrossBlockBoundaries) {
         for (int len = 1; len <= 700; ++len) {
             std::string line(static_cast<std::size_t>(len - 1), static_cast<char>('a' + (len + round) % 26));
             if (len % 97 == 0) line[static_cast<std::size_t>(len / 2)] = '\0';
+            if (len % 101 == 0) line[0] = line[static_cast<std::size_t>(len / 3)] = '\0';
             if (len % 89 == 0) line.back() = '\r';
             line += '\n';
             log += line;
