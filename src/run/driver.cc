@@ -429,7 +429,6 @@ struct alignas(64) line_slot {
     normalise_warnings normalise_kept;
     bool page;           // the page test of a normalised record
     int8_t search;       // 1: search_words holds a page's final search words, 0: none
-    name_hashes hashes;  // of a normalised record
     packed_record record;  // its texts in ring_text
     uint32_t text_at;      // where the slot's share of ring_text starts
 };
@@ -520,14 +519,14 @@ void move_on(ring_side& self, ring_side& other, uint32_t position, bool last) {
 }
 
 // The lengths and hashes the counting side's inserts need, from the packed
-// texts.
-void hash_slot(line_slot& s) {
+// texts of a normalised record.
+void hash_slot(const line_slot& s, name_hashes* out) {
     const char* names[3];
     uint32_t lengths[3];
     packed_names(s.record, names, lengths);
     uint32_t agent_len;
     const char* agent = packed_agent(s.record, &agent_len);
-    hash_names(names, lengths, agent, agent_len, &s.hashes);
+    hash_names(names, lengths, agent, agent_len, out);
 }
 
 // Reading side: fills slots until the input ends.
@@ -629,8 +628,6 @@ void read_ahead() {
                     }
                 }
                 text_used = pack_record(reader_rec, s.record);
-                // The names' hashes are taken here, off the counting side.
-                if (s.dated == driver_ok) hash_slot(s);
             }
         }
         // Texts are read back in 16-byte blocks that may run up to 15 bytes
@@ -657,6 +654,16 @@ bool count_read_ahead() {
         return false;
     }
     run_state_rec& r = run_state;
+    auto to_count = [](const line_slot& s) {
+        return s.kind == slot_line && s.parsed == record_good && s.dated == driver_ok;
+    };
+    // The names' hashes are taken on this side, from the packed texts, as
+    // each record comes within sight: the reading side is the busier one.
+    // When ahead_ready, hashes[ahead] already holds those of the record at
+    // tail, taken while the one before it was counted.
+    name_hashes hashes[2];
+    int ahead = 0;
+    bool ahead_ready = false;
     uint32_t tail = 0, head = 0;
     for (;;) {
         while (head == tail) {
@@ -665,12 +672,19 @@ bool count_read_ahead() {
         }
         line_slot& s = ring[tail % ring_size];
         if (s.kind == slot_end) break;
+        const name_hashes* current = &hashes[ahead];
+        if (!ahead_ready && to_count(s)) hash_slot(s, &hashes[ahead]);
+        ahead ^= 1;
+        ahead_ready = false;
         // The index entries of the next record start loading while this one
         // is counted; its nodes are asked for when it comes to be counted.
         if (head - tail > 1) {
             const line_slot& next = ring[(tail + 1) % ring_size];
-            if (next.kind == slot_line && next.parsed == record_good && next.dated == driver_ok)
-                warm_index(next.hashes);
+            if (to_count(next)) {
+                hash_slot(next, &hashes[ahead]);
+                warm_index(hashes[ahead]);
+                ahead_ready = true;
+            }
         }
         r.records_read += 1;
         if (s.kind == slot_oversized) {
@@ -686,7 +700,7 @@ bool count_read_ahead() {
                 if (s.dated != driver_ok) {
                     reject_date();
                 } else {
-                    const worked_out done{&s.normalise_kept, &s.hashes, s.page ? 1 : 0,
+                    const worked_out done{&s.normalise_kept, current, s.page ? 1 : 0,
                                           reader_checks_hosts, s.search};
                     sequence_and_count(s.when, &done);
                 }

@@ -177,9 +177,10 @@ void prefetch_record_nodes();
 // reuse the prefetch's length and hash.
 void vouch_prefetched_names(bool host_unchanged);
 
-// Names hashed ahead of counting (the reading side of the two-thread pass
-// does it, off the counting side): name_hashes are the lengths and hashes of
-// a record's host, URL and referrer, taken anywhere (they need no table);
+// Names hashed ahead of counting (the two-thread pass hashes each record
+// from its packed texts as soon as it is the next one): name_hashes are the
+// lengths and hashes of a record's host, URL and referrer, taken anywhere
+// (they need no table);
 // warm_index starts loading the index entries of the record after the one
 // being counted, and use_name_hashes stands for prefetch_record once that
 // record is in log_rec. (Warming the nodes a record ahead as well, or the
