@@ -854,8 +854,8 @@ inline void zero_blocks(char* p) {
 }
 
 // Clears rec to zero bytes as far as the last record can have written (as
-// noted in c), and notes how far a line of len bytes may write.
-void clear_record(log_record& rec, record_clearing& c, std::size_t len) {
+// noted in c).
+void clear_written(log_record& rec, const record_clearing& c) {
     static_assert(offsetof(log_record, host) == 0 && offsetof(log_record, request) < offsetof(log_record, status) &&
                   offsetof(log_record, status) < offsetof(log_record, referrer) &&
                   offsetof(log_record, referrer) < offsetof(log_record, user_agent),
@@ -880,12 +880,25 @@ void clear_record(log_record& rec, record_clearing& c, std::size_t len) {
     zero_blocks<offsetof(log_record, referrer) - offsetof(log_record, status)>(base + offsetof(log_record, status));
     zero_blocks(rec.referrer, c.referrer_used);
     zero_blocks<sizeof log_rec - offsetof(log_record, user_agent)>(base + offsetof(log_record, user_agent));
+}
+
+// Clears rec unless it is known to be zero, and notes how far a line of len
+// bytes may write.
+void clear_record(log_record& rec, record_clearing& c, std::size_t len) {
+    if (!c.zero) clear_written(rec, c);
+    c.zero = false;
     const std::size_t reach = len + write_margin;
     c.request_used = reach < sizeof log_rec.request ? reach : sizeof log_rec.request;
     c.referrer_used = reach < sizeof log_rec.referrer ? reach : sizeof log_rec.referrer;
 }
 
 }  // namespace
+
+void clear_parsed_record(log_record& rec, record_clearing& clearing) {
+    if (clearing.zero) return;
+    clear_written(rec, clearing);
+    clearing.zero = true;
+}
 
 int parse_record(char* line, log_record& rec, record_clearing& clearing, parse_warnings* warnings) {
     return parse_record(line, std::strlen(line), rec, clearing, warnings);

@@ -629,6 +629,7 @@ void read_ahead() {
                 }
                 text_used = pack_record(reader_rec, s.record);
             }
+            clear_parsed_record(reader_rec, reader_clearing);
         }
         // Texts are read back in 16-byte blocks that may run up to 15 bytes
         // past their end: those bytes stay the slot's own, never the next one's.

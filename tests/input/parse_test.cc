@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -510,6 +511,55 @@ bool read_both_ways(const std::string& line, record_pair& r) {
             << r.general.user_agent << "'";
     }
     return took;
+}
+
+// A record parsed after another holds nothing of it, byte for byte, whether
+// the parse clears what the last one wrote or the caller cleared it after
+// use; the fields that record processing fills later (search words) and
+// shortens in place are cleared too.
+TEST_F(ParseTest, ARecordKeepsNothingOfTheOneBefore) {
+    const std::string long_line = "www." + std::string(200, 'h') + ".example - " + std::string(40, 'u') +
+                                  " [10/Oct/2013:13:55:36 -0700] \"GET /" + std::string(300, 'p') +
+                                  "?q=1 HTTP/1.1\" 200 2326 \"http://" + std::string(400, 'r') + "/\" \"" +
+                                  std::string(120, 'a') + "\"\n";
+    const std::string short_line = "h - - [11/Oct/2013:01:02:03 +0000] \"GET / HTTP/1.0\" 304 -\n";
+    auto parse_into = [](const std::string& line, log_record& rec, record_clearing& c) {
+        std::vector<char> copy(line.begin(), line.end());
+        copy.push_back('\0');
+        return parse_record(copy.data(), rec, c, nullptr);
+    };
+    auto dirty_after_use = [](log_record& rec) {
+        std::memset(rec.search_words, 's', sizeof rec.search_words - 1);
+        rec.user_agent[3] = '\0';  // shortened in place, its old tail left behind
+    };
+    struct records {
+        log_record fresh{}, reparsed{}, cleared{}, cleared_then_reparsed{};
+    };
+    auto r = std::make_unique<records>();
+    record_clearing fresh_c{sizeof r->fresh.request, sizeof r->fresh.referrer, true};
+    ASSERT_EQ(parse_into(short_line, r->fresh, fresh_c), record_good);
+
+    record_clearing c1{sizeof r->reparsed.request, sizeof r->reparsed.referrer};
+    ASSERT_EQ(parse_into(long_line, r->reparsed, c1), record_good);
+    dirty_after_use(r->reparsed);
+    ASSERT_EQ(parse_into(short_line, r->reparsed, c1), record_good);
+
+    record_clearing c2{sizeof r->cleared.request, sizeof r->cleared.referrer};
+    ASSERT_EQ(parse_into(long_line, r->cleared, c2), record_good);
+    dirty_after_use(r->cleared);
+    clear_parsed_record(r->cleared, c2);
+    ASSERT_EQ(parse_into(short_line, r->cleared, c2), record_good);
+
+    // Cleared, then parsed twice: the second parse must clear again.
+    record_clearing c3{sizeof r->cleared_then_reparsed.request, sizeof r->cleared_then_reparsed.referrer};
+    clear_parsed_record(r->cleared_then_reparsed, c3);
+    ASSERT_EQ(parse_into(long_line, r->cleared_then_reparsed, c3), record_good);
+    dirty_after_use(r->cleared_then_reparsed);
+    ASSERT_EQ(parse_into(short_line, r->cleared_then_reparsed, c3), record_good);
+
+    EXPECT_STREQ(r->fresh.host, "h");
+    for (const log_record* rec : {&r->reparsed, &r->cleared, &r->cleared_then_reparsed})
+        EXPECT_EQ(std::memcmp(rec, &r->fresh, sizeof(log_record)), 0);
 }
 
 TEST_F(ParseTest, SinglePassEqualsTheGeneralWayOrDeclines) {
