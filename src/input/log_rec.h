@@ -14,7 +14,10 @@ constexpr int agent_limit = 127;
 constexpr int search_limit = 255;
 constexpr int user_limit = 63;
 
-struct log_record {
+// Whole cache lines: the reading and the counting thread each have a record
+// of their own, written for every line, that must share no line with the
+// other thread's data.
+struct alignas(64) log_record {
     char host[host_limit + 1];            // "192.0.2.7" or "www.example.com"
     char date_text[date_limit + 1];       // "[10/Oct/2013:13:55:36 -0700]"
     char request[request_limit + 1];      // "\"GET /index.html\"", protocol cut

@@ -25,8 +25,7 @@
 #include "lang/lang.h"
 #include "run/settings.h"
 
-// On a block boundary, so that clearing it per line takes aligned stores.
-alignas(16) log_record log_rec;
+log_record log_rec;
 
 namespace {
 
@@ -70,8 +69,8 @@ bool was_cut(const char* stop, const char* last) { return *stop != '\0' && stop 
 
 // Where the warnings of the line being parsed go: nullptr prints them at
 // once; a parse on the reading thread keeps them for the counting thread to
-// print in line order.
-parse_warnings* deferred = nullptr;
+// print in line order. The parsing thread's own, as it is set for every line.
+thread_local parse_warnings* deferred = nullptr;
 
 void warn(const char* message, const char* field) {
     if (settings.Verbosity == 0) return;

@@ -43,8 +43,8 @@ namespace {
 
 // The line as read, and the copy kept for messages after the parser has cut
 // the original into fields.
-char line_buffer[line_buffer_size];
-char line_copy[line_buffer_size];
+alignas(64) char line_buffer[line_buffer_size];
+alignas(64) char line_copy[line_buffer_size];
 
 utsname machine;  // filled once for the version line and the default HostName
 bool machine_known = false;
@@ -119,9 +119,12 @@ bool fixed_layout(const char* t) {
 }
 
 // The day number of the last date seen: records come in time order, so one
-// day's records all reuse it.
-int last_year = 0, last_month = 0, last_day = 0;
-int64_t last_day_number = 0;
+// day's records all reuse it. Read for every record by whichever thread
+// reads the log, on a cache line of its own.
+struct alignas(64) {
+    int year = 0, month = 0, day = 0;
+    int64_t number = 0;
+} last_date;
 
 // Month 1..12 from the three letters at offsets 4 to 6, 0 when they name none.
 constexpr uint32_t letters_key(char a, char b, char c) {
@@ -169,11 +172,11 @@ int check_date(const char* date_text, record_time* when) {
     if (day < 1 || day > 31 || hour < 0 || minute < 0 || second < 0) return driver_bad_date;
     if (minute >= 60 || second >= 61 || year < 1990) return driver_bad_date;
 
-    if (year != last_year || month != last_month || day != last_day) {
-        last_year = year;
-        last_month = month;
-        last_day = day;
-        last_day_number = day_number(year, month, day);
+    if (year != last_date.year || month != last_date.month || day != last_date.day) {
+        last_date.year = year;
+        last_date.month = month;
+        last_date.day = day;
+        last_date.number = day_number(year, month, day);
     }
     when->year = year;
     when->month = month;
@@ -181,7 +184,7 @@ int check_date(const char* date_text, record_time* when) {
     when->hour = hour;
     when->minute = minute;
     when->second = second;
-    when->timestamp = static_cast<uint64_t>((last_day_number - 719534) * 86400 + hour * 3600 + minute * 60 + second);
+    when->timestamp = static_cast<uint64_t>((last_date.number - 719534) * 86400 + hour * 3600 + minute * 60 + second);
     return driver_ok;
 }
 
@@ -437,9 +440,15 @@ struct alignas(64) line_slot {
 // checks the hosts itself.
 bool reader_checks_hosts = false;
 
-// The reading thread's own record, parsed into and normalised in place.
-alignas(16) log_record reader_rec;
-record_clearing reader_clearing{sizeof reader_rec.request, sizeof reader_rec.referrer};
+// The reading thread's own record, parsed into and normalised in place, and
+// how far to clear it: on cache lines of their own, since the counting side
+// reads globals that would otherwise share a line with the record's end for
+// every record, and each such look cost the reading side its line.
+struct alignas(64) reader_record {
+    log_record rec;
+    record_clearing clearing{sizeof rec.request, sizeof rec.referrer};
+};
+reader_record reader_own;
 
 // 4096 slots (1 MB) and 2 MB of packed texts let the reading side run well
 // ahead, through much of a month's report, while what the counting side reads
@@ -453,7 +462,7 @@ line_slot ring[ring_size];
 // The packed texts of the slots in ring order, wrapping to the front where a
 // longest record would not fit before the end. Pages are touched only as the
 // ring first comes to them.
-char ring_text[text_arena_size];
+alignas(64) char ring_text[text_arena_size];
 
 // One side's position (slots filled by the reader, slots done by the
 // counter, counted from the start of the pass; they wrap together), and
@@ -606,30 +615,30 @@ void read_ahead() {
             s.kind = slot_line;
             std::memcpy(s.head, line_buffer, n + 1 < sizeof s.head ? n + 1 : sizeof s.head);
             s.head[sizeof s.head - 1] = '\0';
-            s.parsed = parse_record(line_buffer, text_length, reader_rec, reader_clearing, &s.parse_kept);
+            s.parsed = parse_record(line_buffer, text_length, reader_own.rec, reader_own.clearing, &s.parse_kept);
             if (s.parsed == record_good) {
-                lower_case_record(reader_rec);
-                s.dated = check_date(reader_rec.date_text, &s.when);
+                lower_case_record(reader_own.rec);
+                s.dated = check_date(reader_own.rec.date_text, &s.when);
                 if (s.dated == driver_ok) {
-                    normalise_record(reader_rec, &s.normalise_kept);
+                    normalise_record(reader_own.rec, &s.normalise_kept);
                     // What counting would work out from the record alone is
                     // worked out here: the page test, without a DNS cache
                     // to ask the host check,
-                    if (reader_checks_hosts) check_host(reader_rec);
-                    s.page = is_page(reader_rec.request);
+                    if (reader_checks_hosts) check_host(reader_own.rec);
+                    s.page = is_page(reader_own.rec.request);
                     // and the search words of a page, in place of its query.
                     s.search = 0;
                     if (s.page && settings.TopSearch != 0) {
                         char words[search_limit + 1];
-                        if (search_string_of(reader_rec.search_words, reader_rec.referrer, words)) {
-                            std::memcpy(reader_rec.search_words, words, std::strlen(words) + 1);
+                        if (search_string_of(reader_own.rec.search_words, reader_own.rec.referrer, words)) {
+                            std::memcpy(reader_own.rec.search_words, words, std::strlen(words) + 1);
                             s.search = 1;
                         }
                     }
                 }
-                text_used = pack_record(reader_rec, s.record);
+                text_used = pack_record(reader_own.rec, s.record);
             }
-            clear_parsed_record(reader_rec, reader_clearing);
+            clear_parsed_record(reader_own.rec, reader_own.clearing);
         }
         // Texts are read back in 16-byte blocks that may run up to 15 bytes
         // past their end: those bytes stay the slot's own, never the next one's.

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 
-struct month_totals_rec {
+// Written for every record by the counting thread: whole cache lines, shared
+// with nothing the reading thread uses.
+struct alignas(64) month_totals_rec {
     // Position: date and time of the last counted record. month 0 means no
     // record has been counted in this run and no state was restored.
     int year, month, day, hour, minute, second;
@@ -32,8 +34,9 @@ struct month_totals_rec {
 
 extern month_totals_rec month_totals;
 
-// Run-wide values, not reset per month.
-struct run_state_rec {
+// Run-wide values, not reset per month. Whole cache lines, as the month's
+// totals.
+struct alignas(64) run_state_rec {
     uint64_t record_timestamp;  // timestamp of the record being processed
     uint64_t prev_timestamp;    // last_timestamp just before the current record
     bool resume_check;          // after a restore: skip records not newer than last_timestamp

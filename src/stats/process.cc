@@ -29,7 +29,7 @@ constexpr int referrer_keep = rnode_limit;  // characters a referrer keeps
 // host_plain marks the bytes a host name keeps as they are and that need no
 // further thought: lower-case letters, digits, "-", ":" and ".".
 enum : unsigned char { url_narrow = 1, url_wide = 2, alnum = 4, agent_end = 8, referrer_end = 16, host_plain = 32 };
-unsigned char url_class[256];
+alignas(64) unsigned char url_class[256];
 bool url_class_ready = false;
 
 // The bytes that end a URL, sixteen at a time: with StripCGI (narrow) control
