@@ -6,9 +6,10 @@
 // compressors write them so, and so does concatenating two files), read as one;
 // plain files and standard input are read with read(2) in pieces of 256 KiB.
 // Lines are cut from the piece in memory, so a line costs one scan (for its
-// newline and any zero byte at once) and one memcpy. The 4095-character limit and the last-line rules are those of a
-// fgets over a 4096-byte buffer (plain) and of a byte-by-byte copy that
-// refills before it checks the limit (compressed).
+// newline and any zero byte at once) and one memcpy. The 4095-character
+// limit and the last-line rules are those of a fgets over a 4096-byte buffer
+// (plain) and of a byte-by-byte copy that refills before it checks the limit
+// (compressed).
 #include "input/log_reader.h"
 
 #include <bzlib.h>
