@@ -441,9 +441,8 @@ struct alignas(64) line_slot {
 bool reader_checks_hosts = false;
 
 // The reading thread's own record, parsed into and normalised in place, and
-// how far to clear it: on cache lines of their own, since the counting side
-// reads globals that would otherwise share a line with the record's end for
-// every record, and each such look cost the reading side its line.
+// how far to clear it. Both are written for every line, so they are kept
+// together on cache lines that hold nothing the counting side reads.
 struct alignas(64) reader_record {
     log_record rec;
     record_clearing clearing{sizeof rec.request, sizeof rec.referrer};
