@@ -14,6 +14,7 @@
 // The output is created afresh (mode 0644); a symbolic link is refused.
 // Exit status: 0 done, 1 bad usage or input line (its number is printed),
 // 2 output cannot be created or written.
+#include <db_185.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

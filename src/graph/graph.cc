@@ -8,6 +8,7 @@
 
 #include "graph/fonts.h"
 #include "lang/lang.h"
+#include "persist/safe_file.h"
 #include "run/month.h"
 #include "run/settings.h"
 
@@ -140,14 +141,22 @@ void shadow_text_up(int x, int y, const char* s, int colour) {
 }
 
 int write_graph(const char* file_name) {
+    // Written beside itself and renamed into place when complete, as the
+    // pages are (persist/safe_file.h): no cut image, no link written through.
     int code = graph_ok;
-    struct stat st;
-    if (lstat(file_name, &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (settings.Verbosity != 0) fprintf(stderr, "%s %s (symlink)\n", con_file_open_error, file_name);
-        code = graph_symlink;
-    } else if (FILE* out = fopen(file_name, "wb")) {
+    int opened = safe_ok;
+    FILE* out = open_replacement(file_name, 0666, &opened);
+    if (out != nullptr) {
         if (graph_image) gdImagePng(graph_image, out);
-        fclose(out);
+        int error = 0;
+        if (!close_replacement(out, &error) && settings.Verbosity != 0)
+            fprintf(stderr, "%s %s: %s\n", con_file_write_error, file_name, strerror(error));
+    } else if (opened == safe_target_symlink || opened == safe_symlink) {
+        if (settings.Verbosity != 0)
+            fprintf(stderr, "%s %s%s (symlink)\n", con_file_open_error, file_name, opened == safe_symlink ? ".new" : "");
+        code = graph_symlink;
+    } else if (settings.Verbosity != 0) {
+        fprintf(stderr, "%s %s!\n", con_file_open_error, file_name);
     }
     if (graph_image) gdImageDestroy(graph_image);
     graph_image = nullptr;

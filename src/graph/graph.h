@@ -22,8 +22,8 @@
 #include "persist/history.h"
 
 enum graph_code : int {
-    graph_ok = 0,       // written, or silently skipped when the file cannot be opened
-    graph_symlink = 9,  // target is a symbolic link: message, nothing written
+    graph_ok = 0,       // written, or not written after its message (counted as unwritten)
+    graph_symlink = 9,  // target (or its "<name>.new") is a symbolic link: message, nothing written
 };
 
 // Palette indices fixed by the allocation order of new_graph_frame; the pie
@@ -73,10 +73,13 @@ gdImagePtr new_graph_frame(const char* title, int width, int height);
 void shadow_text(int x, int y, const char* text, int colour);
 void shadow_text_up(int x, int y, const char* text, int colour);
 
-// Writes the current image to file_name as PNG and destroys it. A symbolic
-// link (not followed) gets "Error: Unable to open file <name> (symlink)" on
-// stderr unless Verbosity is 0 and graph_symlink; an unopenable file is
-// skipped without a word (graph_ok). The image is destroyed in every case.
+// Writes the current image to file_name as PNG through "<name>.new" and a
+// rename, and destroys it. A symbolic link (not followed) gets "Error: Unable
+// to open file <name> (symlink)" on stderr unless Verbosity is 0 and
+// graph_symlink; a file that cannot be created gets "... <name>!" and one
+// whose writing fails "Error: Unable to write file <name>: <reason>" (the old
+// file then stays), both graph_ok and counted as unwritten files
+// (persist/safe_file.h). The image is destroyed in every case.
 int write_graph(const char* file_name);
 
 // 512 x 256 summary of the last GraphMonths rows of hist (120 rows, oldest

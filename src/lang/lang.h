@@ -92,6 +92,12 @@ extern const char* const con_trunc_referrer;
 extern const char* const con_trunc_username;
 extern const char* const con_string_too_long;
 extern const char* const con_file_open_error;
+// Faults the run meets in its own files: a write that failed, another run
+// holding the output directory, a damaged or unsaved DNS cache.
+extern const char* const con_file_write_error;
+extern const char* const con_output_busy;
+extern const char* const con_dns_damaged;
+extern const char* const con_dns_save_error;
 
 // Help text: "%s: %s %s\n" with help_usage, the program name and help_args, then
 // every help line on its own line.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unistd.h>
 
 #include "lang/lang.h"
 #include "persist/safe_file.h"
@@ -79,6 +80,19 @@ int find_entry(int year, int month, bool warn) {
 // of a window that moves forward.
 bool valid_month(int year, int month) {
     return month >= 1 && month <= 12 && year >= 1970 && year <= 9999;
+}
+
+// Keeps the file name as it is under saved as well: a hard link, so that the
+// history never disappears from its name, even for a moment (a run killed
+// between two renames would otherwise leave no history, and its rerun would
+// start an empty window). Where the file system has no hard links the file is
+// renamed instead. Returns false with errno set on failure.
+bool keep_aside(const char* name, const char* saved) {
+    if (unlink(saved) != 0 && errno != ENOENT) return false;
+    if (link(name, saved) == 0) return true;
+    if (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP || errno == EMLINK)
+        return std::rename(name, saved) == 0;
+    return false;
 }
 
 }  // namespace
@@ -187,12 +201,15 @@ int write_history() {
     if (history_saved_aside) {
         char saved[4096];
         if (std::snprintf(saved, sizeof saved, "%s.sav", name) < static_cast<int>(sizeof saved) &&
-            std::rename(name, saved) != 0 && errno != ENOENT && settings.Verbosity != 0)
+            !keep_aside(name, saved) && errno != ENOENT && settings.Verbosity != 0)
             std::fprintf(stderr, "Failed renaming %s to %s: %s\n", name, saved, std::strerror(errno));
     }
     if (std::rename(temp, name) != 0) {
         if (settings.Verbosity != 0) std::fprintf(stderr, "Failed renaming %s to %s\n", temp, name);
         return history_rename_error;
     }
+    // The new history is on stable storage, name and all, before anything
+    // that relies on it (the state file) is put in place.
+    if (!sync_directory_of(name)) return history_sync_error;
     return history_ok;
 }

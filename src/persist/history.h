@@ -48,6 +48,7 @@ enum history_code : int {
     history_dropped = 3,        // update: month older than the window, or no month
     history_write_error = 4,    // write: temporary file not opened or not fully written
     history_rename_error = 5,   // write: new data left in "<name>.new"
+    history_sync_error = 6,     // write: renamed, but its directory could not be synced
     history_symlink = 9,        // write: "<name>.new" is a symbolic link
 };
 
@@ -67,7 +68,10 @@ int read_history();
 int update_history();
 
 // Writes `history` to settings.HistoryName through "<name>.new": every write,
-// the flush to disk and the close are checked before the rename. Returns
-// history_ok, history_symlink, history_write_error (old file untouched, the
-// broken ".new" removed), or history_rename_error.
+// the flush to disk and the close are checked before the rename, and the
+// directory is synced after it. With history_saved_aside the previous file is
+// kept as "<name>.sav" (a hard link, so that the history name is never
+// missing). Returns history_ok, history_symlink, history_write_error (old file
+// untouched, the broken ".new" removed), history_rename_error or
+// history_sync_error.
 int write_history();

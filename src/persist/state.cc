@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 #include "lang/lang.h"
 #include "persist/safe_file.h"
@@ -288,7 +289,7 @@ int read_state(line_reader& in) {
 
 }  // namespace
 
-int save_state() {
+int prepare_state() {
     const char* name = settings.IncrementalName;
     char temp[4096];
     if (name == nullptr || !temporary_name(name, temp, sizeof temp)) return state_failed;
@@ -307,11 +308,30 @@ int save_state() {
     write_state(w);
     // A partial file is never renamed over the state file.
     if (!finish_temporary(f, temp, w.ok)) return state_failed;
+    return state_ok;
+}
+
+int commit_state() {
+    const char* name = settings.IncrementalName;
+    char temp[4096];
+    if (name == nullptr || !temporary_name(name, temp, sizeof temp)) return state_failed;
     if (std::rename(temp, name) != 0) {
         if (settings.Verbosity != 0) std::fprintf(stderr, "Failed renaming %s to %s\n", temp, name);
+        unlink(temp);
         return state_failed;
     }
-    return state_ok;
+    return sync_directory_of(name) ? state_ok : state_failed;
+}
+
+void discard_state() {
+    const char* name = settings.IncrementalName;
+    char temp[4096];
+    if (name != nullptr && temporary_name(name, temp, sizeof temp)) unlink(temp);
+}
+
+int save_state() {
+    const int code = prepare_state();
+    return code == state_ok ? commit_state() : code;
 }
 
 int restore_state() {

@@ -53,12 +53,26 @@ enum restore_code : int {
     restore_bad_version = 99,      // header of a version not accepted
 };
 
-// Writes the state file settings.IncrementalName through "<name>.new" (every
-// write, the flush to disk and the close checked, then a rename). Call before
-// the run's last close_visits, so that open visits are saved open. Returns
-// state_ok, state_symlink (nothing written) or state_failed (the broken ".new"
-// is removed). On a nonzero answer the caller prints the save error and
-// removes the state file.
+// Saving is two steps, so that the state can be the last file of a run to be
+// put in place (it says "everything up to here is counted and written"):
+//
+// prepare_state writes the state to "<name>.new" (every write, the flush to
+// disk and the close checked) without putting it in place. Call before the
+// run's last close_visits, so that open visits are saved open. Returns
+// state_ok, state_symlink (nothing written) or state_failed (the broken
+// ".new" removed). The state file itself is untouched in every case.
+int prepare_state();
+
+// Renames the prepared "<name>.new" over the state file and syncs its
+// directory. Returns state_ok or state_failed (after "Failed renaming ..."
+// when the rename failed; the old state file then stays).
+int commit_state();
+
+// Removes a prepared "<name>.new" that is not to be committed.
+void discard_state();
+
+// prepare_state, then commit_state when it succeeded; returns the first
+// failing answer.
 int save_state();
 
 // Loads the state file into month_totals, response_table and the tables, and

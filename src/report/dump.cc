@@ -31,7 +31,7 @@ void write_dump(const char* prefix, const node_array<Node>& arr, Header header, 
     if (settings.DumpHeader) header(out);
     for (uint64_t k = 0; k < arr.count; ++k)
         if (arr.items[k]->kind != node_group) line(out, arr.items[k]);
-    fclose(out);
+    close_report_file(out);
 }
 
 template <class Node>
@@ -87,5 +87,5 @@ void write_search_dump() {
     if (out == nullptr) return;
     if (settings.DumpHeader) fprintf(out, "%s\t%s\n", lbl_hits, lbl_search);
     for (uint64_t k = 0; k < arr.count; ++k) hits_line(out, arr.items[k]);
-    fclose(out);
+    close_report_file(out);
 }

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 #include "graph/graph.h"
 #include "lang/lang.h"
 #include "persist/history.h"
+#include "persist/safe_file.h"
 #include "report/page.h"
 #include "run/settings.h"
 
@@ -69,7 +71,16 @@ void create_htaccess(const char* index_name) {
     FILE* f = fopen(".htaccess", "wx");
     if (f) {
         fprintf(f, "DirectoryIndex %s\n", index_name);
-        fclose(f);
+        // A file that did not get its line (a full disk) is removed, so that
+        // a later run creates it whole instead of finding it there.
+        int error = 0;
+        if (fflush(f) != 0 || ferror(f) || fsync(fileno(f)) != 0) error = errno != 0 ? errno : EIO;
+        if (fclose(f) != 0 && error == 0) error = errno;
+        if (error != 0) {
+            unlink(".htaccess");
+            note_unwritten_file();
+            if (settings.Verbosity >= 1) fprintf(stderr, "Error: Failed to create .htaccess file: %s\n", strerror(error));
+        }
     } else if (errno != EEXIST && settings.Verbosity >= 1) {
         fprintf(stderr, "Error: Failed to create .htaccess file: %s\n", strerror(errno));
     }
@@ -178,6 +189,6 @@ void write_summary_index() {
     fputs("</TABLE>\n", out);
 
     emit_page_tail(out);
-    fclose(out);
+    close_report_file(out);
     report_page = nullptr;
 }

@@ -440,6 +440,6 @@ void write_month_report() {
     if (settings.TopCountries != 0) write_top_countries();
 
     emit_page_tail(report_page);
-    fclose(report_page);
+    close_report_file(report_page);
     report_page = nullptr;
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "lang/lang.h"
+#include "persist/safe_file.h"
 #include "run/clock.h"
 #include "run/settings.h"
 
@@ -60,21 +61,30 @@ const char* current_time_text() {
 }
 
 FILE* open_report_file(const char* path) {
-    struct stat info;
-    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (settings.Verbosity >= 1) fprintf(stderr, "%s %s (symlink)\n", con_file_open_error, path);
-        return nullptr;
+    // The page is written beside itself and renamed over the old one when
+    // complete (persist/safe_file.h): a web server never serves a cut page,
+    // and neither a symbolic nor a hard link under the name is written
+    // through.
+    int code = safe_ok;
+    FILE* out = open_replacement(path, 0666, &code);
+    if (out != nullptr) return out;
+    if (settings.Verbosity >= 1) {
+        if (code == safe_target_symlink)
+            fprintf(stderr, "%s %s (symlink)\n", con_file_open_error, path);
+        else if (code == safe_symlink)
+            fprintf(stderr, "%s %s.new (symlink)\n", con_file_open_error, path);
+        else
+            fprintf(stderr, "%s %s!\n", con_file_open_error, path);
     }
-    // O_NOFOLLOW closes the window between the test above and the open: a
-    // link planted in between makes the open fail instead of writing through it.
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
-    FILE* out = fd >= 0 ? fdopen(fd, "w") : nullptr;
-    if (out == nullptr) {
-        if (fd >= 0) close(fd);
-        if (settings.Verbosity >= 1) fprintf(stderr, "%s %s!\n", con_file_open_error, path);
-        return nullptr;
-    }
-    return out;
+    return nullptr;
+}
+
+bool close_report_file(FILE* out) {
+    int error = 0;
+    const char* path = "";
+    if (close_replacement(out, &error, &path)) return true;
+    if (settings.Verbosity >= 1) fprintf(stderr, "%s %s: %s\n", con_file_write_error, path, strerror(error));
+    return false;
 }
 
 void emit_page_head(FILE* out, const char* period_text) {

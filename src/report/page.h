@@ -43,11 +43,21 @@ extern FILE* report_page;
 // overwrites.
 const char* current_time_text();
 
-// Opens path for writing (create or truncate), refusing a symbolic link.
-// Returns the stream (caller closes it with fclose), or nullptr after writing
-// "Error: Unable to open file <path> (symlink)" or "... <path>!" to standard
-// error (only when Verbosity is at least 1).
+// Opens a stream that replaces path whole: the data go to "<path>.new",
+// which close_report_file renames over path once complete. A symbolic link at
+// path is refused and left untouched. Returns the stream, or nullptr after
+// writing "Error: Unable to open file <path> (symlink)" (also for a link at
+// "<path>.new", named so), or "... <path>!" when it cannot be created, to
+// standard error (only when Verbosity is at least 1). A file that cannot be
+// created counts as unwritten (persist/safe_file.h); a refused link does not.
 FILE* open_report_file(const char* path);
+
+// Ends a stream of open_report_file and puts the file in place. Returns
+// true, or false after "Error: Unable to write file <path>: <reason>" (only
+// when Verbosity is at least 1) when a write, the sync, the close or the
+// rename failed; the old file at path then stays and the failure counts as
+// an unwritten file. out is closed in every case.
+bool close_report_file(FILE* out);
 
 // Writes everything from the document start up to the opening of the centred
 // body. period_text may be nullptr (the summary index). Requires out open.

@@ -44,7 +44,7 @@ FILE* open_view_page(const char* prefix, const char* label) {
 void close_view_page(FILE* out) {
     fputs("</PRE></FONT>\n", out);
     emit_page_tail(out);
-    fclose(out);
+    close_report_file(out);
 }
 
 // Walks arr twice: the group nodes first (then an empty line), the normal

@@ -1,6 +1,5 @@
 #include "resolve/dns.h"
 
-#include <db_185.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -13,6 +12,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,17 +21,39 @@
 #include "input/log_reader.h"
 #include "input/parse.h"
 #include "lang/lang.h"
+#include "persist/safe_file.h"
+#include "resolve/hash_db.h"
 #include "run/settings.h"
 #include "stats/tables.h"
 
 namespace {
 
-// The open cache (read-write during the pre-pass, read-only for the main
-// pass); the parent process alone touches it.
-DB* dns_db = nullptr;
+// The open cache (during the pre-pass the copy that it fills, read-only for
+// the main pass); the parent process alone touches it. dns_fd carries the
+// main pass's shared lock.
+hash_db* dns_db = nullptr;
 int dns_fd = -1;
 bool main_pass_open = false;
 time_t run_time = 0;  // T: stamped into new records and the base of expiry
+
+// Set when a record could not be stored in the pre-pass's copy: the pass
+// sends no more requests and the copy is given up.
+bool put_failed = false;
+
+// The file that this run's pre-pass put in place, so that the main pass need
+// not check it again: device, inode, size and change time.
+struct file_identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    struct timespec changed{};
+};
+file_identity installed_cache;
+
+bool same_identity(const struct stat& st, const file_identity& id) {
+    return st.st_dev == id.dev && st.st_ino == id.ino && st.st_size == id.size &&
+           st.st_ctim.tv_sec == id.changed.tv_sec && st.st_ctim.tv_nsec == id.changed.tv_nsec;
+}
 
 constexpr int max_children = 100;
 constexpr int request_limit = 256;  // bytes of one request or reply
@@ -110,9 +132,13 @@ void db_put(const char* address, const char* name, int flag) {
     memcpy(value, &stamp, sizeof stamp);
     memcpy(value + 8, &flag32, sizeof flag32);
     memcpy(value + dns_value_name_offset, name_text, name_len + 1);
-    DBT key{key_text, strlen(key_text)}, data{value, static_cast<size_t>(size)};
-    if (dns_db->put(dns_db, &key, &data, 0) != 0 && settings.Verbosity >= 2)
-        fprintf(stderr, "db_put fail!\n");
+    // A page the library could not write (a full disk) fails the record as
+    // well: the copy is incomplete from there on.
+    if (put_failed || !hash_db_put(dns_db, key_text, strlen(key_text), value, static_cast<size_t>(size)) ||
+        hash_db_write_failed()) {
+        if (!put_failed && settings.Verbosity >= 2) fprintf(stderr, "db_put fail!\n");
+        put_failed = true;
+    }
     free(value);
 }
 
@@ -120,22 +146,41 @@ void db_put(const char* address, const char* name, int flag) {
 enum cache_answer { answer_fresh, answer_needed, answer_error };
 
 cache_answer cached_state(const char* address) {
-    DBT key{const_cast<char*>(address), strlen(address)}, data{};
-    int rc = dns_db->get(dns_db, &key, &data, 0);
-    if (rc == 1) return answer_needed;
-    if (rc != 0 || data.size < sizeof(int64_t)) return answer_error;
+    const void* data = nullptr;
+    size_t data_size = 0;
+    int rc = hash_db_get(dns_db, address, strlen(address), &data, &data_size);
+    if (rc == hash_missing) return answer_needed;
+    if (rc != hash_found || data_size < sizeof(int64_t)) return answer_error;
     int64_t stamp;
-    memcpy(&stamp, data.data, sizeof stamp);
+    memcpy(&stamp, data, sizeof stamp);
     return dns_record_expired(stamp, run_time, settings.CacheTTL) ? answer_needed : answer_fresh;
 }
 
 void close_db() {
     if (!dns_db) return;
     if (dns_fd >= 0) lock_whole_file(dns_fd, F_UNLCK);
-    dns_db->close(dns_db);
+    hash_db_close(dns_db, true);
     dns_db = nullptr;
     dns_fd = -1;
 }
+
+// A record as the cache stores it: an address key of 1 to 255 bytes and a
+// value holding the time, the flag and a terminated name.
+bool cache_record_ok(const void* key, size_t key_size, const void* value, size_t value_size) {
+    (void)key;
+    if (key_size == 0 || key_size > dnode_limit) return false;
+    if (value_size <= dns_value_name_offset) return false;
+    const char* name = static_cast<const char*>(value) + dns_value_name_offset;
+    return memchr(name, '\0', value_size - dns_value_name_offset) != nullptr;
+}
+
+// Checks the cache file in a child: a minute, and a second more for every
+// megabyte, is far more than the library needs.
+int check_cache(const char* path, off_t size) {
+    const unsigned seconds = 60 + static_cast<unsigned>(size >> 20);
+    return hash_db_check(path, cache_record_ok, seconds);
+}
+
 
 // Child side (slot i): answers requests until its input closes. Never returns.
 [[noreturn]] void child_loop(int i) {
@@ -322,6 +367,8 @@ void run_pool(dnode* list) {
             child_exits = child_exits - 1;
             continue;
         }
+        // Once a record could not be stored, the children get no more work.
+        if (put_failed) list = nullptr;
         fd_set ready;
         FD_ZERO(&ready);
         int top = -1;
@@ -405,7 +452,12 @@ void collect_addresses() {
 }  // namespace
 
 bool dns_record_expired(int64_t record_time, int64_t now, int ttl_days) {
-    return record_time != 0 && now - record_time > static_cast<int64_t>(ttl_days) * 86400;
+    // The age is taken without a signed overflow: a damaged record may hold
+    // any time at all, INT64_MIN included (very old, so expired); a time
+    // after now is not old.
+    if (record_time == 0 || record_time >= now) return false;
+    const uint64_t age = static_cast<uint64_t>(now) - static_cast<uint64_t>(record_time);
+    return age > static_cast<uint64_t>(ttl_days < 0 ? 0 : ttl_days) * 86400u;
 }
 
 bool is_numeric_address(const char* text, unsigned char* addr, int* addr_len) {
@@ -424,29 +476,146 @@ bool is_numeric_address(const char* text, unsigned char* addr, int* addr_len) {
     return true;
 }
 
-void resolve_log_addresses() {
+namespace {
+
+// The cache is updated through a copy: the additions of a pre-pass go to
+// "<cache>.new", a byte copy of the cache (or a new database when there is
+// none), which replaces the cache only when every record was stored and the
+// copy is complete on disk. A pre-pass that is killed, or meets a full disk,
+// leaves the old cache as it was. A cache kept behind a symbolic link is
+// updated where it lives.
+struct cache_update {
+    char file[PATH_MAX];           // the cache itself, links followed
+    char temp[PATH_MAX + 8];       // its copy
+    int lock_fd = -1;              // the cache, holding the exclusive lock
+    int copy_fd = -1;              // the copy
+};
+
+// Copies the cache's bytes (through the locked descriptor) into a fresh
+// "<file>.new", with the cache's permissions.
+// Returns false when the copy could not be made complete.
+bool copy_cache(cache_update& u, const struct stat& st) {
+    int code = safe_ok;
+    std::FILE* f = open_temporary(u.temp, &code);
+    if (f == nullptr) return false;
+    u.copy_fd = dup(fileno(f));
+    fchmod(fileno(f), st.st_mode & 07777);
+    char buffer[1 << 16];
+    off_t at = 0;
+    bool ok = u.copy_fd >= 0;
+    while (ok) {
+        const ssize_t n = pread(u.lock_fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        ok = std::fwrite(buffer, 1, static_cast<size_t>(n), f) == static_cast<size_t>(n);
+        at += n;
+    }
+    return finish_temporary(f, u.temp, ok) && ok;
+}
+
+// Opens the copy for the pass: a copy of an existing cache, or a new
+// database. The library opens it by name, so the file it opened is checked
+// to be the one made here.
+bool open_copy(cache_update& u, bool existing) {
+    if (existing) {
+        dns_db = hash_db_open(u.temp, hash_read_write, 0664);
+    } else {
+        unlink(u.temp);  // left by a killed pre-pass; this one holds the lock
+        dns_db = hash_db_open(u.temp, hash_create_new, 0664);
+        if (dns_db != nullptr) u.copy_fd = open(u.temp, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (dns_db == nullptr || u.copy_fd < 0) return false;
+    struct stat mine, library;
+    const int fd = hash_db_fd(dns_db);
+    return fd >= 0 && fstat(fd, &library) == 0 && fstat(u.copy_fd, &mine) == 0 &&
+           mine.st_dev == library.st_dev && mine.st_ino == library.st_ino;
+}
+
+// Closes the copy and, when it is complete, puts it in place of the cache.
+bool install_copy(cache_update& u) {
+    bool ok = !put_failed && !hash_db_write_failed();
+    ok = hash_db_close(dns_db, ok) && ok;
+    dns_db = nullptr;
+    ok = ok && !hash_db_write_failed() && fsync(u.copy_fd) == 0;
+    struct stat st;
+    ok = ok && fstat(u.copy_fd, &st) == 0 && std::rename(u.temp, u.file) == 0;
+    if (!ok) return false;
+    sync_directory_of(u.file);
+    installed_cache = file_identity{st.st_dev, st.st_ino, st.st_size, st.st_ctim};
+    return true;
+}
+
+void end_update(cache_update& u) {
+    if (dns_db != nullptr) {
+        hash_db_close(dns_db, false);
+        dns_db = nullptr;
+    }
+    if (u.copy_fd >= 0) close(u.copy_fd);
+    if (u.lock_fd >= 0) close(u.lock_fd);  // releases the lock
+    u.copy_fd = u.lock_fd = -1;
+}
+
+}  // namespace
+
+int resolve_log_addresses() {
     run_time = time(nullptr);
     time_t started = time(nullptr);
     const char* path = settings.DNSCache;
-    if (!path) return;
+    if (!path) return dns_not_open;
     close_dns_cache();
     if (!drop_empty_cache(path)) {
         settings.DNSCache = nullptr;
-        return;
+        return dns_not_open;
     }
-    dns_db = dbopen(path, O_RDWR | O_CREAT, 0664, DB_HASH, nullptr);
-    if (!dns_db) {
+    cache_update u;
+    struct stat st;
+    const bool linked = lstat(path, &st) == 0 && S_ISLNK(st.st_mode) && realpath(path, u.file) != nullptr;
+    if (!linked && snprintf(u.file, sizeof u.file, "%s", path) >= static_cast<int>(sizeof u.file)) u.file[0] = '\0';
+    temporary_name(u.file, u.temp, sizeof u.temp);
+    // The lock is taken on the cache itself, created empty when there is none
+    // yet (an empty cache file is removed by the next open, as always).
+    u.lock_fd = u.file[0] != '\0' ? open(u.file, O_RDWR | O_CREAT | O_CLOEXEC, 0664) : -1;
+    if (u.lock_fd < 0) {
         if (verbose()) fprintf(stderr, "%s %s\n", con_dns_open_error, path);
         settings.DNSCache = nullptr;
-        return;
+        return dns_db_error;
     }
-    dns_fd = dns_db->fd(dns_db);
-    if (dns_fd < 0 || !lock_whole_file(dns_fd, F_WRLCK)) {
+    // A lock on a file that another pre-pass has meanwhile replaced locks nothing.
+    struct stat named;
+    if (!lock_whole_file(u.lock_fd, F_WRLCK) || fstat(u.lock_fd, &st) != 0 || stat(u.file, &named) != 0 ||
+        st.st_dev != named.st_dev || st.st_ino != named.st_ino) {
         if (verbose()) fprintf(stderr, "%s %s\n", con_dns_lock_error, path);
-        dns_fd = -1;
-        close_db();
+        end_update(u);
         settings.DNSCache = nullptr;
-        return;
+        return dns_db_error;
+    }
+    // A damaged cache can make the library read out of bounds: it is checked
+    // in a child first, and the run goes on without names when it fails.
+    const bool existing = st.st_size > 0;
+    if (existing) {
+        const int checked = check_cache(u.file, st.st_size);
+        if (checked == hash_check_unopenable) {
+            if (verbose()) fprintf(stderr, "%s %s\n", con_dns_open_error, path);
+        } else if (checked != hash_check_ok) {
+            if (verbose()) fprintf(stderr, "%s %s\n", con_dns_damaged, path);
+        }
+        if (checked != hash_check_ok) {
+            end_update(u);
+            settings.DNSCache = nullptr;
+            return dns_damaged;
+        }
+    }
+    put_failed = false;
+    hash_db_clear_write_failed();
+    if ((existing && !copy_cache(u, st)) || !open_copy(u, existing)) {
+        // The old cache serves the main pass unchanged.
+        if (verbose()) fprintf(stderr, "%s %s\n", con_dns_save_error, path);
+        end_update(u);
+        unlink(u.temp);
+        return dns_save_failed;
     }
 
     struct sigaction ignore{}, old_pipe{};
@@ -490,7 +659,13 @@ void resolve_log_addresses() {
     }
 
     sigaction(SIGPIPE, &old_pipe, nullptr);
-    close_db();
+    const bool saved = install_copy(u);
+    if (!saved) {
+        if (verbose()) fprintf(stderr, "%s %s\n", con_dns_save_error, path);
+        unlink(u.temp);
+    }
+    end_update(u);
+    return saved ? dns_ok : dns_save_failed;
 }
 
 int open_dns_cache() {
@@ -498,12 +673,22 @@ int open_dns_cache() {
     if (!path) return 0;
     if (dns_db) close_db();
     if (!drop_empty_cache(path)) return 0;
-    dns_db = dbopen(path, O_RDONLY, 0664, DB_HASH, nullptr);
+    // The cache this run's pre-pass has just put in place was made from a
+    // checked cache; any other is checked before the library reads it.
+    struct stat st;
+    if (stat(path, &st) == 0 && !same_identity(st, installed_cache)) {
+        const int checked = check_cache(path, st.st_size);
+        if (checked != hash_check_ok && checked != hash_check_unopenable) {
+            if (verbose()) fprintf(stderr, "%s %s\n", con_dns_damaged, path);
+            return 0;
+        }
+    }
+    dns_db = hash_db_open(path, hash_read_only, 0);
     if (!dns_db) {
         if (verbose()) fprintf(stderr, "%s %s\n", con_dns_open_error, path);
         return 0;
     }
-    dns_fd = dns_db->fd(dns_db);
+    dns_fd = hash_db_fd(dns_db);
     if (dns_fd < 0 || !lock_whole_file(dns_fd, F_RDLCK)) {
         if (verbose()) fprintf(stderr, "%s %s\n", con_dns_lock_error, path);
         dns_fd = -1;
@@ -524,20 +709,21 @@ void close_dns_cache() {
 int lookup_dns_cache(char host[256]) {
     if (!dns_cache_is_open()) return dns_not_open;
     if (settings.Debug) fprintf(stderr, "Checking %s...", host);
-    DBT key{host, strlen(host)}, data{};
-    int rc = dns_db->get(dns_db, &key, &data, 0);
-    if (rc == 1) {
+    const void* data = nullptr;
+    size_t data_size = 0;
+    int rc = hash_db_get(dns_db, host, strlen(host), &data, &data_size);
+    if (rc == hash_missing) {
         if (settings.Debug) fprintf(stderr, " not found\n");
         return dns_missing;
     }
-    if (rc != 0) {
-        if (settings.Debug) fprintf(stderr, " error (%d)\n", rc);
+    if (rc != hash_found) {
+        if (settings.Debug) fprintf(stderr, " error (%d)\n", -1);
         return dns_db_error;
     }
     int64_t stamp = 0;
-    const auto* bytes = static_cast<const char*>(data.data);
-    if (data.size >= sizeof stamp) memcpy(&stamp, bytes, sizeof stamp);
-    size_t n = data.size > dns_value_name_offset ? data.size - dns_value_name_offset : 0;
+    const auto* bytes = static_cast<const char*>(data);
+    if (data_size >= sizeof stamp) memcpy(&stamp, bytes, sizeof stamp);
+    size_t n = data_size > dns_value_name_offset ? data_size - dns_value_name_offset : 0;
     if (n > 255) n = 255;
     const char* name = bytes + dns_value_name_offset;
     size_t len = 0;

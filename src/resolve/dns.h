@@ -9,8 +9,9 @@
 // settings (DNSCache, DNSChildren, CacheTTL, CacheIPs, Verbosity, Debug,
 // TimeMe, LogType) and the log parsers.
 //
-// Cache file: a Berkeley DB 1.x hash database (dbopen, default parameters),
-// created with mode 0664. One record per address:
+// Cache file: a Berkeley DB 1.x hash database (dbopen, default parameters;
+// read and written through resolve/hash_db.h), created with mode 0664. One
+// record per address:
 //   key   the address text in lower case, no terminating NUL ("192.0.2.7")
 //   value bytes 0-7   time of the resolving run, seconds since the epoch
 //                     (native int64; 0 = never expires)
@@ -19,8 +20,8 @@
 //         bytes 12..  the name in lower case, NUL, zero padding
 //   value length = (name length & ~7) + 24
 // Readers use only the time and the name. Runs on the same file exclude each
-// other with whole-file fcntl locks that never wait: exclusive while a
-// pre-pass writes, shared while a main pass reads.
+// other with whole-file fcntl locks that never wait: exclusive on the cache
+// while a pre-pass fills its copy, shared while a main pass reads.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +31,9 @@ enum dns_code : int {
     dns_nomem = 1,
     dns_missing = 2,   // the cache holds no record for the address
     dns_db_error = 3,  // the database reported an error
-    dns_not_open = 4,  // no cache is open
+    dns_not_open = 4,  // no cache is open (pre-pass: none configured, or its status unreadable)
+    dns_damaged = 5,   // pre-pass: the cache failed its check; the run goes on without names
+    dns_save_failed = 6,  // pre-pass: the additions could not be saved; the old cache stays
 };
 
 // Value layout of one cache record (the name follows from byte 12).
@@ -45,19 +48,34 @@ static_assert(sizeof(int64_t) == 8 && sizeof(int32_t) == 4);
 constexpr int dns_value_length(int name_len) { return (name_len & ~7) + 24; }
 
 // True when a record stamped record_time must be resolved again at now: its
-// time is not 0 and it is more than ttl_days x 86400 seconds older.
+// time is not 0 and it is more than ttl_days x 86400 seconds older. Any
+// record_time is allowed (a damaged record may hold INT64_MIN).
 bool dns_record_expired(int64_t record_time, int64_t now, int ttl_days);
 
 // The pre-pass over the opened log (as left by open_log; the caller rewinds it
 // afterwards). Needs settings.DNSCache set and settings.DNSChildren >= 1
-// (already clamped to 100). Reads the log to its end. No result: on any
-// failure it prints its message and clears settings.DNSCache, so the run goes
-// on without names. On success DNSCache stays set and the cache is closed.
-void resolve_log_addresses();
+// (already clamped to 100). Reads the log to its end.
+//
+// The cache is checked in a child process first (the library's own
+// verification and every record); the additions go to a copy,
+// "<cache>.new", that replaces the cache only when every record was stored
+// and the copy is on disk, so a pass that is killed or meets a full disk
+// leaves the old cache intact. A cache behind a symbolic link is updated
+// where the link points.
+//
+// Returns dns_ok (DNSCache stays set, cache closed); dns_save_failed after
+// "Error: Unable to save DNS cache file <name>" (the old cache stays and
+// DNSCache stays set, so the main pass uses it); or, after its message,
+// dns_db_error (open or lock failure), dns_damaged ("Error: Skipping damaged
+// DNS cache file <name>") or dns_not_open, all three with DNSCache cleared so
+// the run goes on without names.
+int resolve_log_addresses();
 
 // Opens settings.DNSCache read-only with the shared lock for the main pass.
-// Returns 1 when the cache is open and locked, 0 otherwise (no DNSCache,
-// unreadable status, open or lock failure; the last two with a message).
+// A cache other than the one this run's pre-pass has just put in place is
+// first checked in a child process. Returns 1 when the cache is open and
+// locked, 0 otherwise (no DNSCache, unreadable status, a damaged cache, open
+// or lock failure; the last three with a message).
 int open_dns_cache();
 
 // True while the main-pass cache is open.

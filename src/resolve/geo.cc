@@ -1,33 +1,34 @@
 #include "resolve/geo.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
-DB* geo_db = nullptr;  // the process handle; nullptr while lookups are off
+hash_db* geo_db = nullptr;  // the process handle; nullptr while lookups are off
 }
 
-DB* open_geo_database(const char* path) {
+hash_db* open_geo_database(const char* path) {
     close_geo_database();
     char file[geo_path_limit];
     if (path)
         snprintf(file, sizeof file, "%s", path);
     else
         snprintf(file, sizeof file, "%s/GeoDB.dat", geo_default_dir);
-    geo_db = dbopen(file, O_RDONLY, 0, DB_HASH, nullptr);
+    geo_db = hash_db_open(file, hash_read_only, 0);
     return geo_db;
 }
 
 char* geo_database_version(char* buf) {
     unsigned char zero[geo_key_size] = {};
-    DBT key{zero, geo_key_size}, value{};
+    const void* value = nullptr;
+    size_t value_size = 0;
     strcpy(buf, "Unknown");
-    if (!geo_db || geo_db->get(geo_db, &key, &value, 0) != 0 || value.size < 3) return buf;
-    const char* text = static_cast<const char*>(value.data) + 3;
-    size_t n = value.size - 3;
+    if (!geo_db || hash_db_get(geo_db, zero, geo_key_size, &value, &value_size) != hash_found || value_size < 3)
+        return buf;
+    const char* text = static_cast<const char*>(value) + 3;
+    size_t n = value_size - 3;
     if (n > geo_version_size - 1) n = geo_version_size - 1;
     size_t i = 0;
     while (i < n && text[i]) ++i;
@@ -59,14 +60,15 @@ char* geo_country_of(const char* text, char* out) {
     out[2] = '\0';
     unsigned char k[geo_key_size];
     if (!geo_key_of(text, k) || !geo_db) return out;
-    DBT key{k, geo_key_size}, value{};
-    if (geo_db->get(geo_db, &key, &value, 0) == 0 && value.size >= 2) {
-        memcpy(out, value.data, 2);
+    const void* value = nullptr;
+    size_t value_size = 0;
+    if (hash_db_get(geo_db, k, geo_key_size, &value, &value_size) == hash_found && value_size >= 2) {
+        memcpy(out, value, 2);
     }
     return out;
 }
 
 void close_geo_database() {
-    if (geo_db) geo_db->close(geo_db);
+    if (geo_db) hash_db_close(geo_db, false);
     geo_db = nullptr;
 }

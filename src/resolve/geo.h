@@ -4,7 +4,8 @@
 // and the version text read at start. Needs nothing but the file.
 //
 // GeoDB file: a Berkeley DB 1.x hash database (dbopen, default parameters),
-// opened read-only.
+// opened read-only through resolve/hash_db.h (the library's own messages
+// only with Debug).
 //   key   16 bytes, an address in network byte order: IPv6 as is; IPv4 in
 //         bytes 12-15 with bytes 0-11 zero. An IPv4-mapped ::ffff:a.b.c.d
 //         and a 6to4 2002:aabb:ccdd:: both become ::a.b.c.d.
@@ -12,7 +13,7 @@
 //   key of 16 zero bytes: the version record, its text from value byte 3.
 #pragma once
 
-#include "db_185.h"
+#include "resolve/hash_db.h"
 
 constexpr const char* geo_default_dir = "/usr/local/share/corvageo";
 constexpr int geo_path_limit = 1024;  // longer paths are cut
@@ -23,7 +24,7 @@ constexpr int geo_version_size = 256;  // buffer size for geo_database_version
 // path is cut to 1023 bytes. Returns the handle, also kept as the process
 // handle, or nullptr (process handle then none). The handle is owned here
 // until close_geo_database. An earlier open handle is closed first.
-DB* open_geo_database(const char* path);
+hash_db* open_geo_database(const char* path);
 
 // Fills buf (geo_version_size bytes) with the version text of the open
 // database, or "Unknown" when it has none (or no database is open). Returns buf.

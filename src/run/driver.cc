@@ -5,10 +5,13 @@
 #include <linux/futex.h>
 #include <malloc.h>
 #include <sys/syscall.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +27,7 @@
 #include "input/parse.h"
 #include "lang/lang.h"
 #include "persist/history.h"
+#include "persist/safe_file.h"
 #include "persist/state.h"
 #include "report/countries.h"
 #include "report/index_page.h"
@@ -751,6 +755,9 @@ void complete_settings() {
     } else if (s.SearchEngine == nullptr) {
         add_default_search_engines();
     }
+    // A host name has at most 127 dots: any depth above that groups by the
+    // whole name, and no depth can overflow the label count.
+    if (s.GroupDomains > 255) s.GroupDomains = 255;
     const int url_rows = s.TopURLs > s.TopKURLs ? s.TopURLs : s.TopKURLs;
     if (s.TopEntry > url_rows) s.TopEntry = url_rows;
     if (s.TopExit > url_rows) s.TopExit = url_rows;
@@ -838,6 +845,19 @@ void close_lookups() {
     close_geo_database();
 }
 
+// The files of a run are put in place in an order that makes the state file
+// the one recovery point: pages, graphs and dumps first, then the history,
+// then the summary index, and the state last of all, each renamed over the
+// old file only when complete and the directories synced before the state is
+// renamed. Whatever the moment a run dies (a kill, the OOM killer, a
+// reboot), the state on disk is that of the run before or of this one. Run
+// again over the same log from the earlier state, the run counts the same
+// records again and overwrites every month it touches (history entries are
+// set, never added to), so it ends with the files of one clean run; from the
+// later state, every record is already counted and only the summary index is
+// written again. For the same reason a run in which any file could not be
+// written (a full disk) leaves the earlier state in place: its rerun, once
+// space is freed, recounts and rewrites everything.
 int end_of_run(std::time_t start_time) {
     run_state_rec& r = run_state;
     month_totals_rec& m = month_totals;
@@ -846,25 +866,42 @@ int end_of_run(std::time_t start_time) {
         if (settings.Verbosity != 0) std::printf("%s\n", con_no_valid_records);
         write_index_when_history();
         close_lookups();
-        return 1;
+        return unwritten_files() != 0 ? 3 : 1;
     }
 
     close_day_counters();
     m.total_visits = sum_visits(&site_table);
     if (m.cur_hour_hits > m.max_hourly_hits) m.max_hourly_hits = m.cur_hour_hits;
 
+    bool state_prepared = false;
+    bool state_failed = false;
     if (r.records_read > r.records_ignored + r.records_bad) {
-        if (settings.Incremental && save_state() != state_ok) {
-            if (settings.Verbosity != 0) std::fprintf(stderr, "%s\n", con_state_save_error);
-            unlink(settings.IncrementalName);
+        if (settings.Incremental) {
+            // A failed save keeps the old state: the next run then restores
+            // the old position and counts this log again, where a missing
+            // state would have lost the month's earlier runs.
+            state_prepared = prepare_state() == state_ok;
+            state_failed = !state_prepared;
+            if (state_failed && settings.Verbosity != 0) std::fprintf(stderr, "%s\n", con_state_save_error);
         }
         // After the save, so that the saved state still holds the open visits.
         close_visits(r.record_timestamp);
         update_history();
         write_month_report();
-        write_history();
+        if (write_history() != history_ok) note_unwritten_file();
     }
     write_index_when_history();
+    if (!sync_replaced_directories()) note_unwritten_file();
+
+    if (state_prepared) {
+        if (unwritten_files() != 0) {
+            discard_state();
+            state_failed = true;
+        } else {
+            state_failed = commit_state() != state_ok;
+        }
+        if (state_failed && settings.Verbosity != 0) std::fprintf(stderr, "%s\n", con_state_save_error);
+    }
 
     if (settings.TimeMe || settings.Verbosity == 2) {
         const std::time_t end_time = std::time(nullptr);
@@ -874,8 +911,71 @@ int end_of_run(std::time_t start_time) {
         std::fputs(text, stdout);
     }
     close_lookups();
-    return 0;
+    return state_failed || unwritten_files() != 0 ? 3 : 0;
 }
+
+// The lock file of the output directory: it exists while a run holds it and
+// is removed, still locked, when the run ends, so that a run that meets no
+// fault leaves the directory as it would be without it. One left by a killed
+// run is simply taken over.
+constexpr char lock_name[] = "corvalist.lock";
+int lock_fd = -1;
+
+// Takes the output directory (the current directory by now) for this run:
+// an exclusive record lock on the lock file that never waits, so that
+// overlapping runs (two cron jobs) cannot both write history, state and
+// pages. A record lock, not flock: it is not shared with forked resolver
+// children, and it works on network file systems. The lock file is opened
+// without following a link. Returns 0, or 3 after its message when another
+// run holds the directory or the lock file cannot be opened; nothing has
+// been written then.
+int take_output_lock() {
+    // A run that ends removes the file it locked; one that opened that file
+    // just before may then lock it after all, and must try again with the
+    // file now under the name.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        lock_fd = open(lock_name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (lock_fd < 0) {
+            if (errno == ELOOP)
+                std::fprintf(stderr, "%s %s (symlink)\n", con_file_open_error, lock_name);
+            else
+                std::fprintf(stderr, "%s %s!\n", con_file_open_error, lock_name);
+            return 3;
+        }
+        struct flock whole{};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (fcntl(lock_fd, F_SETLK, &whole) != 0) break;
+        struct stat locked, named;
+        if (fstat(lock_fd, &locked) == 0 && lstat(lock_name, &named) == 0 && locked.st_dev == named.st_dev &&
+            locked.st_ino == named.st_ino)
+            return 0;
+        close(lock_fd);
+    }
+    if (errno == EACCES || errno == EAGAIN || errno == ENOENT) {
+        char here[4096];
+        const char* dir = settings.OutputDir;
+        if (dir == nullptr) dir = getcwd(here, sizeof here) != nullptr ? here : con_current_dir;
+        std::fprintf(stderr, "%s %s\n", con_output_busy, dir);
+    } else {
+        std::fprintf(stderr, "%s %s!\n", con_file_open_error, lock_name);
+    }
+    if (lock_fd >= 0) close(lock_fd);
+    lock_fd = -1;
+    return 3;
+}
+
+// Removes the lock file while still holding it, then lets it go.
+void release_output_lock() {
+    if (lock_fd < 0) return;
+    unlink(lock_name);
+    close(lock_fd);
+    lock_fd = -1;
+}
+
+struct output_lock_release {
+    ~output_lock_release() { release_output_lock(); }
+};
 
 }  // namespace
 
@@ -925,18 +1025,26 @@ int run_corvalist(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", con_no_dns_cache);
             return 1;
         }
+    } else if (const int locked = take_output_lock(); locked != 0) {
+        // The resolver-only mode writes nothing here but the cache, which
+        // has a lock of its own; it may run beside a report run.
+        return locked;
     }
+    const output_lock_release release_at_return;
+    // A cache that could not be saved is the failure of a run whose only
+    // output is that cache (resolver-only mode, standard input).
+    bool cache_saved = true;
     if (s.DNSCache != nullptr && s.DNSChildren != 0) {
         if (s.DNSChildren > 100) s.DNSChildren = 100;
         if (s.Verbosity == 2) std::printf("%s (%d): ", con_dns_lookup, s.DNSChildren);
         std::fflush(stdout);
-        resolve_log_addresses();
-        if (rewind_log() != log_ok) return 0;
+        cache_saved = resolve_log_addresses() != dns_save_failed;
+        if (rewind_log() != log_ok) return cache_saved ? 0 : 3;
         // The main pass reads the directives again from the top; columns left
         // from the end of the first pass must not name its first data lines.
         reset_w3c_columns();
     }
-    if (lookup_only) return 0;
+    if (lookup_only) return cache_saved ? 0 : 3;
 
     if (s.DNSCache != nullptr) {
         if (open_dns_cache() == 0)

@@ -161,10 +161,11 @@ TEST(Incremental, SavedStateKeepsOpenVisitsOpen) {
 }
 
 // A save that fails (here: the temporary name is a planted symbolic link)
-// removes the state file, so that the next run starts the month afresh
-// instead of loading the state of an older run; the link's target is never
-// written and the month's report and history are still written.
-TEST(Incremental, FailedSaveRemovesTheStateFile) {
+// keeps the state of the run before: the next run restores that position and
+// counts this log again, where a removed state would throw away the month's
+// earlier runs. The link's target is never written, the month's report and
+// history are still written, and the run ends with status 3.
+TEST(Incremental, FailedSaveKeepsTheOldState) {
     scratch_dir dir;
     auto line = [](const char* time, const char* url) {
         return std::string("192.0.2.1 - - [10/Oct/2013:") + time + " +0000] \"GET " + url + " HTTP/1.0\" 200 1024\n";
@@ -172,19 +173,32 @@ TEST(Incremental, FailedSaveRemovesTheStateFile) {
     write_file(dir.file("a.log"), line("10:00:00", "/a.html"));
     write_file(dir.file("b.log"), line("11:00:00", "/b.html"));
     ASSERT_EQ(run_program(dir.path, {"-p", "-Q", "a.log"}).status, 0);
-    ASSERT_FALSE(read_file(dir.file("corvalist.current")).empty());
+    const std::string old_state = read_file(dir.file("corvalist.current"));
+    ASSERT_FALSE(old_state.empty());
 
     write_file(dir.file("target"), "keep\n");
     ASSERT_EQ(symlink("target", dir.file("corvalist.current.new").c_str()), 0);
     const testing_support::run_result r = run_program(dir.path, {"-p", "-q", "b.log"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "Error: Unable to open file corvalist.current.new (symlink)\n"
                      "Error: Unable to save current run data\n");
-    EXPECT_FALSE(testing_support::file_exists(dir.file("corvalist.current")));
+    EXPECT_EQ(read_file(dir.file("corvalist.current")), old_state);
     EXPECT_EQ(read_file(dir.file("target")), "keep\n");
     // October: 2 hits, 2 files, 1 site, 2 KB over day 10, 2 pages.
     EXPECT_NE(read_file(dir.file("corvalist.hist")).find("\n10 2013 2 2 1 2 10 10 2 "), std::string::npos);
     EXPECT_TRUE(testing_support::file_exists(dir.file("usage_201310.html")));
+
+    // With the link gone, the rerun over the same log from the kept state
+    // ends as the two runs would have without the fault.
+    ASSERT_EQ(unlink(dir.file("corvalist.current.new").c_str()), 0);
+    ASSERT_EQ(run_program(dir.path, {"-p", "-Q", "b.log"}).status, 0);
+    scratch_dir clean;
+    write_file(clean.file("a.log"), line("10:00:00", "/a.html"));
+    write_file(clean.file("b.log"), line("11:00:00", "/b.html"));
+    ASSERT_EQ(run_program(clean.path, {"-p", "-Q", "a.log"}).status, 0);
+    ASSERT_EQ(run_program(clean.path, {"-p", "-Q", "b.log"}).status, 0);
+    for (const char* name : {"corvalist.current", "corvalist.hist", "usage_201310.html"})
+        EXPECT_EQ(read_file(dir.file(name)), read_file(clean.file(name))) << name;
 }
 
 }  // namespace

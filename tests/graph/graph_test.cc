@@ -1,4 +1,5 @@
 #include "graph/graph.h"
+#include "persist/safe_file.h"
 
 #include <gdfonts.h>
 #include <gtest/gtest.h>
@@ -424,7 +425,7 @@ TEST_F(GraphTest, LegendDrawsTheCatalogueWordsInCyrillic) {
     EXPECT_FALSE(any_series_colour(q.colours_in(493, 26, 507, 235)));
 }
 
-TEST_F(GraphTest, SymlinkIsRefusedAndUnopenableFileSkipped) {
+TEST_F(GraphTest, SymlinkIsRefusedAndUnopenableFileReported) {
     uint64_t zero[24] = {};
     std::string target = dir.file("target"), link = dir.file("usage.png");
     testing_support::write_file(target, "keep");
@@ -441,13 +442,18 @@ TEST_F(GraphTest, SymlinkIsRefusedAndUnopenableFileSkipped) {
     EXPECT_EQ(draw_hourly_graph(link.c_str(), "t", zero, zero, zero), graph_symlink);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 
+    // A graph that cannot be written is a failure of the run: said, and
+    // counted, where a refused link is neither.
     settings.Verbosity = 2;
+    reset_unwritten_files();
     std::string missing = dir.file("no/such/dir.png");
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(draw_hourly_graph(missing.c_str(), "t", zero, zero, zero), graph_ok);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error: Unable to open file " + missing + "!\n");
     EXPECT_FALSE(testing_support::file_exists(missing));
     EXPECT_EQ(graph_image, nullptr);
+    EXPECT_EQ(unwritten_files(), 1);
+    reset_unwritten_files();
 }
 
 }  // namespace
