@@ -676,14 +676,14 @@ int open_dns_cache() {
     // The cache this run's pre-pass has just put in place was made from a
     // checked cache; any other is checked before the library reads it.
     struct stat st;
-    if (stat(path, &st) == 0 && !same_identity(st, installed_cache)) {
-        const int checked = check_cache(path, st.st_size);
-        if (checked != hash_check_ok && checked != hash_check_unopenable) {
-            if (verbose()) fprintf(stderr, "%s %s\n", con_dns_damaged, path);
-            return 0;
-        }
+    const int checked = stat(path, &st) != 0 || same_identity(st, installed_cache)
+                            ? hash_check_ok
+                            : check_cache(path, st.st_size);
+    if (checked != hash_check_ok && checked != hash_check_unopenable) {
+        if (verbose()) fprintf(stderr, "%s %s\n", con_dns_damaged, path);
+        return 0;
     }
-    dns_db = hash_db_open(path, hash_read_only, 0);
+    dns_db = checked == hash_check_ok ? hash_db_open(path, hash_read_only, 0) : nullptr;
     if (!dns_db) {
         if (verbose()) fprintf(stderr, "%s %s\n", con_dns_open_error, path);
         return 0;

@@ -27,6 +27,10 @@ void library_message(const DB_ENV*, const char* prefix, const char* message) {
     std::fprintf(stderr, "%s\n", message);
 }
 
+// Its informational output (the verifier dumps damaged pages through it) is
+// never wanted on a console.
+void library_notice(const DB_ENV*, const char*) {}
+
 // Page writes pass through here. A write that fails is remembered: the
 // library would keep the page and try again whenever it needs room, sleeping
 // between tries, for as long as the disk stays full.
@@ -62,6 +66,7 @@ DB* new_handle() {
     DB* db = nullptr;
     if (db_create(&db, nullptr, 0) != 0) return nullptr;
     db->set_errcall(db, library_message);
+    db->set_msgcall(db, library_notice);
     return db;
 }
 
