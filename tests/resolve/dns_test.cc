@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -151,6 +152,11 @@ TEST(DnsCache, ExpiryBoundaryAndValueLength) {
         {now - (7 * 86400 + 1), 7, true},   // one second more
         {now - 86400, 0, true},             // TTL 0: anything older than now
         {now, 0, false},
+        // Times of a damaged record: the age is never a signed overflow.
+        {INT64_MIN, 7, true},
+        {INT64_MIN + 1, 100, true},
+        {INT64_MAX, 7, false},
+        {now + 1, 0, false},
     };
     for (const auto& r : rows)
         EXPECT_EQ(dns_record_expired(r.time, now, r.ttl), r.expired) << r.time << " ttl " << r.ttl;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -413,6 +414,20 @@ TEST_F(DriverTest, CompletedSettings) {
     ASSERT_NE(settings.PageType, nullptr);
     EXPECT_STREQ(settings.PageType->pattern, "txt");
     EXPECT_EQ(settings.PageType->next, nullptr);
+}
+
+// No host name has more than 127 dots, so a depth above 255 means the same
+// as 255 (the whole name), and the depth plus one can no longer overflow.
+TEST_F(DriverTest, GroupDomainsKeptBelowOverflow) {
+    const struct { int given, kept; } rows[] = {
+        {INT_MAX, 255}, {256, 255}, {255, 255}, {2, 2}, {0, 0}, {-3, -3},
+    };
+    for (const auto& r : rows) {
+        SetUp();
+        settings.GroupDomains = r.given;
+        complete_settings();
+        EXPECT_EQ(settings.GroupDomains, r.kept) << r.given;
+    }
 }
 
 TEST(TimingLine, Formats) {
