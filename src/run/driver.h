@@ -20,7 +20,20 @@
 // Runs the whole program; returns its exit status (0 normal end; 1 help,
 // version, unopenable plain log, bad output directory, resolver-only mode
 // without cache, failed restore, no valid record; 2 unopenable compressed log;
-// 9 log is a symbolic link).
+// 3 the run's work is not saved and it should be run again over the same log:
+// another run holds the output directory (or its lock file cannot be opened;
+// nothing is touched then), or a page, graph, dump, the history or the state
+// could not be written (the earlier state is kept), or, in a run whose only
+// product is the DNS cache, the cache could not be saved; 9 log is a symbolic
+// link).
+//
+// Order of the files at the end of a run: pages, graphs and dumps, then the
+// history, then the summary index, and the state last, renamed into place
+// only when every other file was written and the directories are synced; so
+// the state on disk always belongs to a run whose files are all in place.
+// The output directory is held with an exclusive lock on "corvalist.lock"
+// (resolver-only mode excepted) from before anything is written to the end
+// of the run, when the lock file is removed.
 int run_corvalist(int argc, char** argv);
 
 constexpr int line_buffer_size = 4096;  // at most 4095 characters and a zero
