@@ -175,12 +175,17 @@ bool cache_record_ok(const void* key, size_t key_size, const void* value, size_t
 }
 
 // Checks the cache file in a child: a minute, and a second more for every
-// megabyte, is far more than the library needs.
+// megabyte, is far more than the library needs. A cache that cannot be
+// checked (no child) is not trusted either.
 int check_cache(const char* path, off_t size) {
     const unsigned seconds = 60 + static_cast<unsigned>(size >> 20);
     return hash_db_check(path, cache_record_ok, seconds);
 }
 
+// The message for a cache that failed its check.
+const char* check_message(int checked) {
+    return checked == hash_check_bad || checked == hash_check_crashed ? con_dns_damaged : con_dns_open_error;
+}
 
 // Child side (slot i): answers requests until its input closes. Never returns.
 [[noreturn]] void child_loop(int i) {
@@ -540,11 +545,11 @@ bool install_copy(cache_update& u) {
     ok = hash_db_close(dns_db, ok) && ok;
     dns_db = nullptr;
     ok = ok && !hash_db_write_failed() && fsync(u.copy_fd) == 0;
-    struct stat st;
-    ok = ok && fstat(u.copy_fd, &st) == 0 && std::rename(u.temp, u.file) == 0;
-    if (!ok) return false;
+    if (!ok || std::rename(u.temp, u.file) != 0) return false;
     sync_directory_of(u.file);
-    installed_cache = file_identity{st.st_dev, st.st_ino, st.st_size, st.st_ctim};
+    // Taken after the rename, which changes the file's change time.
+    struct stat st;
+    if (fstat(u.copy_fd, &st) == 0) installed_cache = file_identity{st.st_dev, st.st_ino, st.st_size, st.st_ctim};
     return true;
 }
 
@@ -597,11 +602,7 @@ int resolve_log_addresses() {
     const bool existing = st.st_size > 0;
     if (existing) {
         const int checked = check_cache(u.file, st.st_size);
-        if (checked == hash_check_unopenable) {
-            if (verbose()) fprintf(stderr, "%s %s\n", con_dns_open_error, path);
-        } else if (checked != hash_check_ok) {
-            if (verbose()) fprintf(stderr, "%s %s\n", con_dns_damaged, path);
-        }
+        if (checked != hash_check_ok && verbose()) fprintf(stderr, "%s %s\n", check_message(checked), path);
         if (checked != hash_check_ok) {
             end_update(u);
             settings.DNSCache = nullptr;
@@ -680,7 +681,7 @@ int open_dns_cache() {
                             ? hash_check_ok
                             : check_cache(path, st.st_size);
     if (checked != hash_check_ok && checked != hash_check_unopenable) {
-        if (verbose()) fprintf(stderr, "%s %s\n", con_dns_damaged, path);
+        if (verbose()) fprintf(stderr, "%s %s\n", check_message(checked), path);
         return 0;
     }
     dns_db = checked == hash_check_ok ? hash_db_open(path, hash_read_only, 0) : nullptr;
