@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "run/settings.h"
@@ -134,7 +135,10 @@ int hash_db_check(const char* path,
     const pid_t pid = fork();
     if (pid < 0) return hash_check_unavailable;
     if (pid == 0) {
-        signal(SIGALRM, SIG_DFL);
+        // A fault in here ends the child by its signal, for the parent to
+        // see; handlers inherited from the parent (a sanitizer's) would
+        // report it as the program's own.
+        for (const int fatal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGALRM}) signal(fatal, SIG_DFL);
         alarm(seconds);
         hash_db* h = hash_db_open(path, hash_read_only, 0);
         if (h == nullptr) _exit(hash_check_unopenable);

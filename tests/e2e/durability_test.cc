@@ -459,6 +459,25 @@ TEST(DamagedCache, RunGoesOnWithoutNames) {
     EXPECT_GE(detected, 8);
 }
 
+// Found by fuzzing: a cache whose first page gives a page size of 0 made the
+// library divide by zero as it opened the file (SIGFPE, no report). Bytes
+// 20-23 of the file hold the page size.
+TEST(DamagedCache, ZeroPageSizeNoLongerKillsTheRun) {
+    scratch_dir dir;
+    make_cache(dir.file("dns.db"), 100);
+    std::string bytes = read_file(dir.file("dns.db"));
+    bytes.replace(20, 4, 4, '\0');
+    write_file(dir.file("dns.db"), bytes);
+    write_file(dir.file("access.log"), cache_log(100));
+    for (const char* children : {"0", "2"}) {
+        const run_result r = run_program(dir.path, {"-q", "-n", "t", "-D", "dns.db", "-N", children, "access.log"});
+        EXPECT_EQ(r.status, 0) << children;
+        EXPECT_EQ(r.err, "Error: Skipping damaged DNS cache file dns.db\n") << children;
+        EXPECT_TRUE(file_exists(dir.file("usage_201310.html")));
+        EXPECT_EQ(read_file(dir.file("dns.db")), bytes);
+    }
+}
+
 // Berkeley DB's own error texts ("BDB0004 fop_read_meta: ...") for a file
 // that is no database, as DNS cache and as GeoDB: with -d only, and never
 // with -Q; the run's own messages stay as they are.
