@@ -163,6 +163,30 @@ TEST(KilledRun, RerunEndsAsOneCleanRun) {
     }
 }
 
+// A run that jumps 12 months or more keeps the old history aside as
+// "corvalist.hist.sav". Killed just before the new history is put in place,
+// it must still leave a history under its name (the aside copy is a second
+// name, not a move), so that the rerun starts from it and ends as one clean
+// run, the aside copy included.
+TEST(KilledRun, HistoryKeptAsideIsNeverMissing) {
+    run_dir clean, faulty;
+    for (const run_dir* d : {&clean, &faulty})
+        write_file(d->dir.file("old.log"), read_file(real_data("apache/ccsite-2001-03.log")));
+    for (const char* piece : {"old.log", "second.log"}) ASSERT_EQ(clean.run(piece, {"-p"}).status, 0);
+    ASSERT_TRUE(file_exists(clean.out + "/corvalist.hist.sav"));
+    ASSERT_EQ(faulty.run("old.log", {"-p"}).status, 0);
+    const std::string first_history = read_file(faulty.out + "/corvalist.hist");
+    {
+        scoped_env kill(preload({{"CORVALIST_KILL_BEFORE_RENAME", "corvalist.hist"}}));
+        ASSERT_EQ(faulty.run("second.log", {"-p"}).status, killed);
+    }
+    EXPECT_EQ(read_file(faulty.out + "/corvalist.hist"), first_history);
+    ASSERT_EQ(faulty.run("second.log", {"-p"}).status, 0);
+    const auto expected = tree(clean.out), got = tree(faulty.out);
+    EXPECT_EQ(got, expected) << "differ:" << differences(expected, got);
+    EXPECT_EQ(read_file(faulty.out + "/corvalist.hist.sav"), first_history);
+}
+
 // ------------------------------------------------------- one run at a time
 
 struct spawned {

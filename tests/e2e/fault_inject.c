@@ -4,6 +4,8 @@
  *   CORVALIST_KILL_AFTER_RENAME=suffix
  *       SIGKILL the process right after a successful rename() whose new name
  *       ends with suffix (the moment after a file was put in place).
+ *   CORVALIST_KILL_BEFORE_RENAME=suffix
+ *       SIGKILL the process right before such a rename (the moment before).
  *   CORVALIST_KILL_AT_OVERWRITE=suffix:n
  *       SIGKILL the process right after the n-th write()/pwrite() that
  *       overwrites bytes already in a file whose path ends with suffix
@@ -51,6 +53,8 @@ static void die_now(void) {
 int rename(const char* from, const char* to) {
     static int (*real)(const char*, const char*);
     if (!real) real = (int (*)(const char*, const char*))dlsym(RTLD_NEXT, "rename");
+    const char* before = getenv("CORVALIST_KILL_BEFORE_RENAME");
+    if (before && *before && ends_with(to, before)) die_now();
     int rc = real(from, to);
     const char* suffix = getenv("CORVALIST_KILL_AFTER_RENAME");
     if (rc == 0 && suffix && *suffix && ends_with(to, suffix)) die_now();
