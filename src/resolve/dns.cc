@@ -164,11 +164,15 @@ void close_db() {
     dns_fd = -1;
 }
 
-// A record as the cache stores it: an address key of 1 to 255 bytes and a
-// value holding the time, the flag and a terminated name.
+// A record as the cache stores it: the key a numeric address text (as the
+// pre-pass only stores) of at most 255 bytes, and a value holding the time,
+// the flag and a terminated name. A changed byte in a key makes it fail.
 bool cache_record_ok(const void* key, size_t key_size, const void* value, size_t value_size) {
-    (void)key;
     if (key_size == 0 || key_size > dnode_limit) return false;
+    char address[dnode_limit + 1];
+    memcpy(address, key, key_size);
+    address[key_size] = '\0';
+    if (strlen(address) != key_size || !is_numeric_address(address)) return false;
     if (value_size <= dns_value_name_offset) return false;
     const char* name = static_cast<const char*>(value) + dns_value_name_offset;
     return memchr(name, '\0', value_size - dns_value_name_offset) != nullptr;

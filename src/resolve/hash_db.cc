@@ -144,8 +144,11 @@ int hash_db_check(const char* path,
         if (h == nullptr) _exit(hash_check_unopenable);
         hash_db_close(h, false);
         DB* db = new_handle();
-        // verify destroys the handle whatever it answers.
-        if (db == nullptr || db->verify(db, path, nullptr, nullptr, 0) != 0) _exit(hash_check_bad);
+        // verify destroys the handle whatever it answers. Its check of the
+        // order of the keys on a page is left out: on a page out of order the
+        // library reads past its buffers to describe it, and keys are the
+        // record test's to judge.
+        if (db == nullptr || db->verify(db, path, nullptr, nullptr, DB_NOORDERCHK) != 0) _exit(hash_check_bad);
         h = hash_db_open(path, hash_read_only, 0);
         DBC* cursor = nullptr;
         if (h == nullptr || h->db->cursor(h->db, nullptr, &cursor, 0) != 0) _exit(hash_check_bad);

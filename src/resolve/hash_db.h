@@ -67,7 +67,8 @@ enum hash_db_check_code : int {
 };
 
 // Checks the file at path in a child process: opens it, runs the library's
-// own verification of its structure, then walks every record and asks
+// own verification of its structure (pages, item offsets and lengths, page
+// chains; not the order of keys on a page), then walks every record and asks
 // record_ok about each. The child is given seconds to finish. Returns a
 // hash_db_check_code.
 int hash_db_check(const char* path,
