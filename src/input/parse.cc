@@ -23,6 +23,7 @@
 #include <emmintrin.h>
 
 #include "lang/lang.h"
+#include "run/month.h"
 #include "run/settings.h"
 
 log_record log_rec;
@@ -525,7 +526,9 @@ int parse_clf(char* line, std::size_t len, log_record& rec) {
     *d = '\0';
     if (p >= eol) return record_bad;
     if (*p != '[') {
-        if (p < last) warn(con_trunc_username, start);
+        // Stopped short of the date: at the name's limit, or at the line's
+        // newline when no "[" follows (the line is then bad at the date).
+        warn(con_trunc_username, start);
         while (p < eol && *p != '[') ++p;
     }
     while (d > rec.user && (d[-1] == ' ' || d[-1] == '\t')) *--d = '\0';
@@ -819,6 +822,16 @@ int parse_w3c(char* line, std::size_t len, log_record& rec) {
     utc.tm_hour = clamp(clock[0], -1000000, 1000000);
     utc.tm_min = clamp(clock[1], -1000000, 1000000);
     utc.tm_sec = clamp(clock[2], -1000000, 1000000);
+    // A day past the end of its month is a bad date here as in every other
+    // log, not a day of the next month as the conversion would make it: the
+    // text keeps the date as logged, which the date check then rejects (and
+    // shows in its message).
+    const int year = utc.tm_year + 1900;
+    if (utc.tm_mon >= 0 && utc.tm_mon <= 11 && utc.tm_mday > month_length(year, utc.tm_mon + 1)) {
+        std::snprintf(rec.date_text, date_limit + 1, "[%02d/%s/%d:%02d:%02d:%02d -0000]", utc.tm_mday,
+                      english_month[utc.tm_mon], year, utc.tm_hour, utc.tm_min, utc.tm_sec);
+        return record_good;
+    }
     local_date_text(static_cast<int64_t>(timegm(&utc)), rec.date_text);
     return record_good;
 }

@@ -172,7 +172,15 @@ int check_date(const char* date_text, record_time* when) {
     if (day < 1 || day > 31 || hour < 0 || minute < 0 || second < 0) return driver_bad_date;
     if (minute >= 60 || second >= 61 || year < 1990) return driver_bad_date;
 
+    // The rest of the date is checked only when it differs from the last one
+    // that passed: records come in time order, so a day's records ask once.
     if (year != last_date.year || month != last_date.month || day != last_date.day) {
+        // A day past the end of its month (31 April, 29 February outside a
+        // leap year) would count into a row that the month does not have.
+        // Years above 9999 are bad as well: the state and the history hold
+        // four-digit years, and a state that the next run refuses would stop
+        // every later incremental run.
+        if (year > 9999 || day > month_length(year, month)) return driver_bad_date;
         last_date.year = year;
         last_date.month = month;
         last_date.day = day;
@@ -199,8 +207,12 @@ int check_sequence(record_time* when) {
         if (when->timestamp <= m.last_timestamp) return driver_skipped;
         run_state.resume_check = false;
         if (when->month != m.month || when->year != m.year) {
-            // The restored month was reported by the run that saved it.
+            // The restored month was reported by the run that saved it. The
+            // new month starts as a fresh run's first record would start it:
+            // reset_month keeps the hour count (a month change closes the hour
+            // first), and the restored hour's count must not run on into it.
             reset_month();
+            m.cur_hour_hits = 0;
             m.year = when->year;
             m.month = when->month;
             m.day = when->day;

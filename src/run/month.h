@@ -53,6 +53,10 @@ extern log_compression LogCompression;
 // weekday with 0 = Sunday.
 int64_t day_number(int year, int month, int day);
 
+// Days in month (1..12) of year, February by the Gregorian leap rule: 29 in
+// years divisible by 4 but not by 100, and in years divisible by 400.
+int month_length(int year, int month);
+
 // Clears the month's counters as reset_month does, without touching the
 // tables or the top-country slots (start-up, while they are still empty).
 void clear_month_counters();

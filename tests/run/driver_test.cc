@@ -71,6 +71,12 @@ TEST(CheckDate, AcceptedFields) {
         {"[01/Jan/1990:00:00:00 -0000]", 1990, 1, 1, 0, 0, 0, 631152000},
         {"[31/Dec/2013:23:59:59 -0000]", 2013, 12, 31, 23, 59, 59, at(15706 + 364, 23, 59, 59)},
         {"[29/Feb/2012:00:00:01 -0000]", 2012, 2, 29, 0, 0, 1, at(15399, 0, 0, 1)},
+        // Last days of their months, beside the first impossible ones below.
+        {"[28/Feb/2013:12:00:00 -0000]", 2013, 2, 28, 12, 0, 0, at(15706 + 58, 12, 0, 0)},
+        {"[29/Feb/2000:12:00:00 -0000]", 2000, 2, 29, 12, 0, 0, at(11016, 12, 0, 0)},  // divisible by 400
+        {"[30/Apr/2013:12:00:00 -0000]", 2013, 4, 30, 12, 0, 0, at(15706 + 119, 12, 0, 0)},
+        // The last second that four-digit years can hold: 253402300800 is 10000-01-01.
+        {"[31/Dec/9999:23:59:59 -0000]", 9999, 12, 31, 23, 59, 59, 253402300799u},
         // Numbers off their usual places are still read, blanks before them skipped.
         {"[ 5/Oct/2013:13:55:36 -0700]", 2013, 10, 5, 13, 55, 36, at(15983, 13, 55, 36)},
         {"[10/Oct/2013: 3:05:07 -0700]", 2013, 10, 10, 3, 5, 7, at(15988, 3, 5, 7)},
@@ -99,6 +105,15 @@ TEST(CheckDate, RejectedFields) {
         "[10/Okt/2013:13:00:00 -0700]",  // no such month
         "[10/Oct/2013:-1:00:00 -0700]",  // negative hour
         "[10/Oct/2013:13:-5:00 -0700]",
+        "[29/Feb/2013:12:00:00 -0000]",  // past the end of its month: no leap year
+        "[29/Feb/2100:12:00:00 -0000]",  // divisible by 100, not by 400
+        "[30/Feb/2012:12:00:00 -0000]",
+        "[31/Apr/2013:12:00:00 -0000]",
+        "[31/Jun/2013:12:00:00 -0000]",
+        "[31/Sep/2013:12:00:00 -0000]",
+        "[31/Nov/2013:12:00:00 -0000]",
+        "[01/Jan/10000:00:00:00 -0000",  // a five-digit year (cut to the field's 28 characters)
+        "[01/Jan/99999:00:00:00 -0000",
         "[10/Oct",                       // cut short: no year
         "",
     };
@@ -640,6 +655,73 @@ TEST(Program, MainPassAfterTheResolverPassStartsWithoutW3cColumns) {
 
 namespace {
 
+// A day past the end of its month and a year of five digits are bad dates in
+// every log type that can write them (a proxy's seconds since 1970 always
+// give a real day), with the usual message; the good records around them
+// are counted, and the state they leave is one that the next incremental
+// run restores. Before, a year-10000 record was saved as the open month and
+// every later run stopped with "Unable to restore run data (2)".
+TEST(Program, BadDatesNeverReachTheState) {
+    const std::string w3c_fields = "#Fields: date time c-ip cs-method cs-uri-stem sc-status sc-bytes\n";
+    auto w3c = [](const char* date) { return std::string(date) + " 192.0.2.1 GET /a.html 200 1024\n"; };
+    auto ftp = [](const char* date) {
+        return std::string(date) + " 3 192.0.2.1 1024 /pub/a.txt b _ o r anonymous ftp 0 * c\n";
+    };
+    auto squid = [](const char* seconds) {
+        return std::string(seconds) + ".000 10 192.0.2.1 TCP_MISS/200 1024 GET http://h/a.html - DIRECT/10.0.0.1 text/html\n";
+    };
+    struct row {
+        const char* type;
+        std::string first, second;  // the logs of two incremental runs
+        const char* err;            // of the first run
+        const char* month;          // "month year" of the records counted
+        const char* history;        // its history line after the second run
+    };
+    // 1381399200 is 2013-10-10 10:00:00 UTC, 1381485600 a day later;
+    // 253402300800 is 10000-01-01 00:00:00.
+    const row rows[] = {
+        {"clf",
+         clf("192.0.2.1", "28/Feb/2012:10:00:00", "/a.html") + clf("192.0.2.1", "29/Feb/2012:10:00:00", "/a.html") +
+             clf("192.0.2.1", "30/Feb/2012:10:00:00", "/a.html") + clf("192.0.2.1", "31/Apr/2013:10:00:00", "/a.html") +
+             clf("192.0.2.1", "29/Feb/2100:10:00:00", "/a.html") + clf("192.0.2.1", "01/Jan/10000:00:00:00", "/a.html"),
+         clf("192.0.2.1", "29/Feb/2012:11:00:00", "/b.html"),
+         "Error: Skipping record (bad date): [30/feb/2012:10:00:00 +0000] [3]\n"
+         "Error: Skipping record (bad date): [31/apr/2013:10:00:00 +0000] [4]\n"
+         "Error: Skipping record (bad date): [29/feb/2100:10:00:00 +0000] [5]\n"
+         "Warning: Truncating oversized date field\n"
+         "Error: Skipping record (bad date): [01/jan/10000:00:00:00 +0000 [6]\n",
+         "2 2012", "2 2012 3 3 1 3 28 29 3"},
+        {"ftp", ftp("Thu Oct 10 10:00:00 2013") + ftp("Fri Feb 29 10:00:00 2013") + ftp("Thu Sep 31 10:00:00 2013"),
+         ftp("Fri Oct 11 10:00:00 2013"),
+         "Error: Skipping record (bad date): [29/feb/2013:10:00:00 -0000] [2]\n"
+         "Error: Skipping record (bad date): [31/sep/2013:10:00:00 -0000] [3]\n",
+         "10 2013", "10 2013 2 2 1 2 10 11 2"},
+        {"squid", squid("1381399200") + squid("253402300800"), squid("1381485600"),
+         "Error: Skipping record (bad date): [01/jan/10000:00:00:00 -0000 [2]\n", "10 2013",
+         "10 2013 2 2 1 2 10 11 2"},
+        {"w3c", w3c_fields + w3c("2013-10-10 10:00:00") + w3c("2013-02-29 10:00:00") + w3c("2013-11-31 10:00:00") +
+             w3c("10000-01-01 00:00:00"),
+         w3c_fields + w3c("2013-10-11 10:00:00"),
+         "Error: Skipping record (bad date): [29/feb/2013:10:00:00 -0000] [3]\n"
+         "Error: Skipping record (bad date): [31/nov/2013:10:00:00 -0000] [4]\n"
+         "Error: Skipping record (bad date): [01/jan/10000:00:00:00 -0000 [5]\n",
+         "10 2013", "10 2013 2 2 1 2 10 11 2"},
+    };
+    for (const row& w : rows) {
+        SCOPED_TRACE(w.type);
+        ts::scratch_dir dir;
+        ts::write_file(dir.file("a.log"), w.first);
+        ts::write_file(dir.file("b.log"), w.second);
+        ts::run_result r = ts::run_program(dir.path, {"-p", "-q", "-F", w.type, "a.log"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, w.err);
+        r = ts::run_program(dir.path, {"-p", "-q", "-F", w.type, "b.log"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(history_line(ts::read_file(dir.file("corvalist.hist")), w.month), w.history);
+    }
+}
+
 TEST(Program, IncrementalRerunOverCountedRecords) {
     ts::scratch_dir dir;
     ts::write_file(dir.file("a.log"), clf("192.0.2.1", "10/Oct/2013:10:30:00", "/a.html") +
@@ -823,8 +905,9 @@ TEST(Program, MessagesKeepLineOrderAndFilesMatchTheOneThreadRun) {
             case 60:  // two hours behind: skipped, and its long URL is never cut
                 log += line("192.0.2.9", "[10/Oct/2013:08:00:00 +0000]", "/" + std::string(599, 'u'), "\"-\"");
                 break;
-            case 70:
+            case 70:  // the third field ("here"), taken as the user, ends at the newline
                 log += "no record here\n";
+                want += "Warning: Truncating oversized username\n";
                 want += "Skipping bad record (" + n + ")\n";
                 break;
             default:
