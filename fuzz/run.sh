@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds and runs the fuzz targets with libFuzzer, ASan and UBSan.
 #   fuzz/run.sh [seconds per target, default 60] [target ...]
-# Targets: parse process config state history (default all). Each target is
+# Targets: parse date process config state history (default all). Each target is
 # fuzz/<target>_fuzz.cc, seeded from fuzz/<target>-seeds/ when present.
 # Objects are kept in build-fuzz/ and rebuilt only when their source or a
 # header is newer; crashes are left in build-fuzz/<target>-crashes/.
@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/build-fuzz
 secs=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-parse process config state history}
+targets=${*:-parse date process config state history}
 cxx=${CXX_FUZZ:-clang++}
 if ! command -v "$cxx" >/dev/null 2>&1; then
   cxx=clang++-14

@@ -74,9 +74,9 @@ inline char lower(char c) { return static_cast<char>(lower_map[static_cast<unsig
 
 // Number at offset off of text (len characters), read like a decimal number
 // where it starts: leading blanks, an optional sign, then digits. Nothing
-// there reads as 0. The value saturates at a billion, which keeps every later
-// sum inside 64 bits while still failing or passing the checks as the full
-// number would.
+// there reads as 0. Numbers of ten digits or more read as a billion, which
+// keeps every later sum inside 64 bits while still failing or passing the
+// checks as the full number would.
 int read_number(const char* text, std::size_t len, std::size_t off) {
     std::size_t i = off;
     // A digit is never white space, so the common case asks no locale.
@@ -85,7 +85,7 @@ int read_number(const char* text, std::size_t len, std::size_t off) {
     if (i < len && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
     int value = 0;
     for (; i < len && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value < 1000000000) value = value * 10 + (text[i] - '0');
+        value = value < 100000000 ? value * 10 + (text[i] - '0') : 1000000000;
     }
     return negative ? -value : value;
 }

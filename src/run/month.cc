@@ -30,12 +30,6 @@ int64_t day_number(int year, int month, int day) {
     return d;
 }
 
-int month_length(int year, int month) {
-    static constexpr int8_t days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month == 2) return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0 ? 29 : 28;
-    return days[month - 1];
-}
-
 namespace {
 
 void clear_day_hour_arrays() {

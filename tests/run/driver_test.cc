@@ -114,6 +114,8 @@ TEST(CheckDate, RejectedFields) {
         "[31/Nov/2013:12:00:00 -0000]",
         "[01/Jan/10000:00:00:00 -0000",  // a five-digit year (cut to the field's 28 characters)
         "[01/Jan/99999:00:00:00 -0000",
+        "[10/Oct/2013:13:0561926870:00",  // a minute of ten digits (read without overflow)
+        "[10/Oct/2013:13:00:99999999999",
         "[10/Oct",                       // cut short: no year
         "",
     };
