@@ -1,7 +1,9 @@
 // Resolver pre-pass, cache records, expiry, locks and the main-pass lookup.
 // Every pre-pass runs in a forked copy of the test process, so that the
-// run-wide dns_table and the settings start fresh each time; only loopback
-// addresses are resolved (127.0.0.1 through /etc/hosts).
+// run-wide dns_table and the settings start fresh each time. The whole test
+// program runs with a private resolver configuration (use_private_resolver):
+// 127.0.0.1 is "localhost" and every other address has no name, answered at
+// once from a hosts file, so that no outside name server is ever asked.
 #include <bzlib.h>
 #include <db_185.h>
 #include <fcntl.h>
@@ -125,17 +127,9 @@ std::string clf(const std::string& host) {
     return host + " - - [10/Jan/2014:10:00:00 +0000] \"GET /a.html HTTP/1.0\" 200 100\n";
 }
 
-// ::1 has no entry in the hosts file here; the cases that need a failing
-// reverse lookup are skipped where it does resolve.
-bool loopback6_has_name() {
-    struct addrinfo hints{}, *res = nullptr;
-    hints.ai_flags = AI_NUMERICHOST;
-    if (getaddrinfo("::1", nullptr, &hints, &res) != 0) return false;
-    char name[1025];
-    bool named = getnameinfo(res->ai_addr, res->ai_addrlen, name, sizeof name, nullptr, 0, NI_NAMEREQD) == 0;
-    freeaddrinfo(res);
-    return named;
-}
+// Entered before any test runs and before anything in this process looks a
+// name up; the tests that resolve are skipped when it could not be done.
+[[maybe_unused]] const bool resolver_private = use_private_resolver();
 
 }  // namespace
 
@@ -176,6 +170,7 @@ TEST(DnsCache, NumericAddressTest) {
 }
 
 TEST(DnsPrepass, ResolvesWithSeveralChildrenAndStoresRecords) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("127.0.0.1") + clf("www.example.com") + clf("::1") + clf("127.0.0.1") + "garbage line\n");
@@ -191,16 +186,14 @@ TEST(DnsPrepass, ResolvesWithSeveralChildrenAndStoresRecords) {
     EXPECT_EQ(v4.size, 32u);
     EXPECT_GE(v4.time, before);
     EXPECT_LE(v4.time, after);
-    if (!loopback6_has_name()) {
-        const cache_record& v6 = recs.at("::1");
-        EXPECT_EQ(v6.flag, 1);  // no name: the address itself, with CacheIPs
-        EXPECT_EQ(v6.name, "::1");
-        EXPECT_EQ(v6.size, 24u);
-    }
+    const cache_record& v6 = recs.at("::1");
+    EXPECT_EQ(v6.flag, 1);  // no name: the address itself, with CacheIPs
+    EXPECT_EQ(v6.name, "::1");
+    EXPECT_EQ(v6.size, 24u);
 }
 
 TEST(DnsPrepass, CacheIPsOffLeavesUnnamedAddressOut) {
-    if (loopback6_has_name()) GTEST_SKIP() << "::1 resolves on this host";
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("::1") + clf("127.0.0.1"));
@@ -215,6 +208,7 @@ TEST(DnsPrepass, CacheIPsOffLeavesUnnamedAddressOut) {
 }
 
 TEST(DnsPrepass, UpperCaseAddressIsStoredAndFoundInLowerCase) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("::FFFF:127.0.0.1"));
@@ -225,6 +219,7 @@ TEST(DnsPrepass, UpperCaseAddressIsStoredAndFoundInLowerCase) {
 }
 
 TEST(DnsPrepass, ExpiredRecordsAreAskedAgainOthersKept) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     const int64_t now = time(nullptr);
     struct {
         int64_t time;  // seeded record time
@@ -254,6 +249,7 @@ TEST(DnsPrepass, ExpiredRecordsAreAskedAgainOthersKept) {
 }
 
 TEST(DnsPrepass, MoreChildrenThanAddressesAllReapedQuickly) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("127.0.0.1") + clf("::1"));
@@ -268,6 +264,7 @@ TEST(DnsPrepass, MoreChildrenThanAddressesAllReapedQuickly) {
 }
 
 TEST(DnsPrepass, CompressedLogs) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     for (const char* suffix : {".gz", ".bz2"}) {
         scratch_dir dir;
         std::string log = dir.file(std::string("access.log") + suffix);
@@ -287,6 +284,7 @@ TEST(DnsPrepass, CompressedLogs) {
 }
 
 TEST(DnsPrepass, OverlongLineSkippedNextLineKept) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     // 4094 characters and a newline is an ordinary line; the one after a
@@ -304,6 +302,7 @@ TEST(DnsPrepass, OverlongLineSkippedNextLineKept) {
 }
 
 TEST(DnsCache, EmptyFileRules) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string cache = dir.file("dns.db");
     // Main pass: the empty file is removed and the open fails.
@@ -388,6 +387,7 @@ TEST(DnsCache, LocksNeverWaitAndExcludeOtherRuns) {
 }
 
 TEST(DnsPrepass, DebugTraceAndTimingPrefix) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log"), cache = dir.file("dns.db");
     write_file(log, clf("127.0.0.1"));
@@ -422,6 +422,7 @@ TEST(DnsPrepass, DebugTraceAndTimingPrefix) {
 
 // End to end through the analyser binary.
 TEST(DnsEndToEnd, StandardInputEndsAfterPrepassWithStatusZero) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     run_result r = run_program(dir.path, {"-D", "dns.db", "-N", "4", "-o", dir.path, "-"},
                                clf("127.0.0.1") + clf("127.0.0.1"));
@@ -431,6 +432,7 @@ TEST(DnsEndToEnd, StandardInputEndsAfterPrepassWithStatusZero) {
 }
 
 TEST(DnsEndToEnd, ResolverOnlyNameFillsCacheAndWritesNoReport) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("127.0.0.1"));
@@ -445,6 +447,7 @@ TEST(DnsEndToEnd, ResolverOnlyNameFillsCacheAndWritesNoReport) {
 }
 
 TEST(DnsEndToEnd, MainPassNamesHostsAndPlacesAddressesByGeoDb) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     // 10.1.2.3 is answered by the cache (time 0, never asked again), so only
     // the loopback address goes to a child.
