@@ -476,3 +476,66 @@ TEST(DnsEndToEnd, MainPassNamesHostsAndPlacesAddressesByGeoDb) {
     EXPECT_NE(page.find(std::string("<FONT SIZE=\"-1\">") + ua + "</FONT>", at), std::string::npos);
     EXPECT_TRUE(file_exists(dir.file("ctry_usage_201401.png")));
 }
+
+namespace {
+
+// Both streams of a run of the analyser in one, as a scheduler's mail has them.
+run_result combined(const std::string& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" 2>&1", analyser_binary()});
+    return run_program(dir, args, "", "/bin/sh");
+}
+
+TEST(DnsEndToEnd, TheLookupLineEndsBeforeAnyOtherMessage) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
+    scratch_dir dir;
+    const std::string log = dir.file("access.log");
+    write_file(log, clf("127.0.0.1"));
+    const std::string head = std::string(con_dns_lookup) + " (2): ";
+
+    // The statistics finish it, as always.
+    run_result r = combined(dir.path, {"-D", "dns.db", "-N", "2", log});
+    EXPECT_NE(r.out.find(head + "1 " + word_addresses + " " + word_in + " "), std::string::npos) << r.out;
+    r = combined(dir.path, {"-D", "dns.db", "-N", "2", log});
+    EXPECT_NE(r.out.find(head + con_none_to_process + "\n"), std::string::npos) << r.out;
+
+    // The cache's place cannot be looked at: the pass ends without a word,
+    // and the next message starts a line of its own.
+    write_file(dir.file("file"), "");
+    r = combined(dir.path, {"-D", "file/dns.db", "-N", "2", log});
+    EXPECT_NE(r.out.find(head + "\n" + con_creating_output + " "), std::string::npos) << r.out;
+
+    // Another run holds the cache: the error is a line of its own.
+    std::remove(dir.file("dns.db").c_str());
+    seed_cache(dir.file("dns.db"), "192.0.2.9", 0, "other.example");
+    int hold[2];
+    ASSERT_EQ(pipe(hold), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        const int fd = open(dir.file("dns.db").c_str(), O_RDWR);
+        struct flock lk{};
+        lk.l_type = F_WRLCK;
+        lk.l_whence = SEEK_SET;
+        const char c = fcntl(fd, F_SETLK, &lk) == 0 ? 'y' : 'n';
+        if (write(hold[1], &c, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(hold[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    r = combined(dir.path, {"-D", "dns.db", "-N", "2", log});
+    kill(holder, SIGTERM);
+    waitpid(holder, nullptr, 0);
+    close(hold[0]);
+    close(hold[1]);
+    EXPECT_NE(r.out.find(head + "\n" + con_dns_lock_error + " dns.db\n"), std::string::npos) << r.out;
+
+    // The resolver's trace (-d) comes on lines of its own, the statistics too.
+    std::remove(dir.file("dns.db").c_str());
+    r = combined(dir.path, {"-d", "-D", "dns.db", "-N", "1", log});
+    EXPECT_NE(r.out.find(std::string(con_dns_lookup) + " (1): \n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nGiving 16 bytes to Child 0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n1 " + std::string(word_addresses) + " " + word_in + " "), std::string::npos) << r.out;
+}
+
+}  // namespace
