@@ -16,6 +16,7 @@
 #include "run/console.h"
 
 #include <langinfo.h>
+#include <sched.h>
 #include <stdio_ext.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -38,7 +39,9 @@ bool utf8_console = false;
 // ------------------------------------------------------------ the guard
 
 // What is on the terminal's current line besides the messages.
-std::atomic<int>* held_line = nullptr;  // 1 while the held line is open (shared page)
+// The held line, in the shared page: line_open until someone ends it.
+enum held_state : int { line_ended = 0, line_open = 1, line_ending = 2 };
+std::atomic<int>* held_line = nullptr;
 
 struct progress_state {
     bool on = false;
@@ -79,9 +82,23 @@ void erase_progress() {
     progress.shown_length = 0;
 }
 
+// Ends the held line if it is still open. Of the processes that print at
+// once, one writes the newline; the others wait until it is out, so that no
+// text of theirs can come before it.
+void end_held_line() {
+    if (held_line == nullptr) return;
+    int open = line_open;
+    if (held_line->compare_exchange_strong(open, line_ending)) {
+        write_all(STDOUT_FILENO, "\n", 1);
+        held_line->store(line_ended);
+        return;
+    }
+    while (held_line->load() == line_ending) sched_yield();
+}
+
 void clear_line() {
     erase_progress();
-    if (held_line != nullptr && held_line->exchange(0) != 0) write_all(STDOUT_FILENO, "\n", 1);
+    end_held_line();
 }
 
 ssize_t guarded_write(void* cookie, const char* bytes, std::size_t n) {
@@ -233,22 +250,25 @@ void console_hold_line() {
     if (held_line == nullptr) {
         void* page = mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         if (page == MAP_FAILED) return;  // messages may then join the line, as they always could
-        held_line = new (page) std::atomic<int>(0);
+        held_line = new (page) std::atomic<int>(line_ended);
     }
     if (!guarding()) guard_streams(true, true);
-    held_line->store(1);
+    held_line->store(line_open);
 }
 
 void console_finish_held_line() {
-    if (held_line == nullptr || held_line->load() == 0) return;
+    if (held_line == nullptr || held_line->load() == line_ended) return;
     flush_guarded();
-    held_line->store(0);
+    // Still open: nothing else came, and the next text continues the line.
+    int open = line_open;
+    if (!held_line->compare_exchange_strong(open, line_ended))
+        while (held_line->load() == line_ending) sched_yield();
 }
 
 void console_release_line() {
     if (held_line == nullptr) return;
     flush_guarded();
-    if (held_line->exchange(0) != 0) write_all(STDOUT_FILENO, "\n", 1);
+    end_held_line();
     if (!progress.on) release_streams();
 }
 

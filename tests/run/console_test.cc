@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -151,6 +152,46 @@ TEST(HeldLine, OtherMessagesStartOnALineOfTheirOwn) {
             std::printf("next\n");
         });
         EXPECT_EQ(got, r.expected) << r.name;
+    }
+}
+
+TEST(HeldLine, ChildrenPrintingAtOnceEndItOnceAndBeforeTheirTexts) {
+    for (int round = 0; round < 20; ++round) {
+        const std::string got = both_streams_of([] {
+            held_prefix();
+            int go[2];
+            if (pipe(go) != 0) return;
+            std::fflush(nullptr);
+            std::vector<pid_t> children;
+            for (int i = 0; i < 8; ++i) {
+                const pid_t child = fork();
+                if (child == 0) {
+                    close(go[1]);
+                    char c;
+                    if (read(go[0], &c, 1) < 0) _exit(1);  // all start when the pipe closes
+                    std::printf("Child %d getnameinfo failed!\n", i);
+                    std::fflush(stdout);
+                    _exit(0);
+                }
+                children.push_back(child);
+            }
+            close(go[0]);
+            close(go[1]);
+            for (pid_t child : children) waitpid(child, nullptr, 0);
+            console_release_line();
+        });
+        const std::string head = "DNS Lookup (2): \n";
+        ASSERT_EQ(got.compare(0, head.size(), head), 0) << got;
+        std::vector<std::string> lines;
+        for (std::size_t at = head.size(); at < got.size();) {
+            const std::size_t end = got.find('\n', at);
+            ASSERT_NE(end, std::string::npos) << got;
+            lines.push_back(got.substr(at, end - at));
+            at = end + 1;
+        }
+        ASSERT_EQ(lines.size(), 8u) << got;
+        std::sort(lines.begin(), lines.end());
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(lines[i], "Child " + std::to_string(i) + " getnameinfo failed!") << got;
     }
 }
 
