@@ -127,6 +127,39 @@ std::string clf(const std::string& host) {
     return host + " - - [10/Jan/2014:10:00:00 +0000] \"GET /a.html HTTP/1.0\" 200 100\n";
 }
 
+// Another process holding the whole-file write lock on path, as a second
+// run's pre-pass would, until this ends.
+struct lock_holder {
+    pid_t pid = -1;
+    bool locked = false;
+    explicit lock_holder(const std::string& path) {
+        int told[2];
+        if (pipe(told) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            const int fd = open(path.c_str(), O_RDWR);
+            struct flock lk{};
+            lk.l_type = F_WRLCK;
+            lk.l_whence = SEEK_SET;
+            const char c = fcntl(fd, F_SETLK, &lk) == 0 ? 'y' : 'n';
+            if (write(told[1], &c, 1) != 1) _exit(1);
+            pause();
+            _exit(0);
+        }
+        char c = 0;
+        locked = pid > 0 && read(told[0], &c, 1) == 1 && c == 'y';
+        close(told[0]);
+        close(told[1]);
+    }
+    ~lock_holder() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    lock_holder(const lock_holder&) = delete;
+    lock_holder& operator=(const lock_holder&) = delete;
+};
+
 // Entered before any test runs and before anything in this process looks a
 // name up; the tests that resolve are skipped when it could not be done.
 [[maybe_unused]] const bool resolver_private = use_private_resolver();
@@ -356,31 +389,16 @@ TEST(DnsCache, LocksNeverWaitAndExcludeOtherRuns) {
     EXPECT_EQ(lookup_dns_cache(host), dns_not_open);
 
     // Now another process holds an exclusive lock: the main-pass open fails.
-    int hold[2];
-    ASSERT_EQ(pipe(hold), 0);
-    pid_t holder = fork();
-    if (holder == 0) {
-        int fd = open(cache.c_str(), O_RDWR);
-        struct flock lk{};
-        lk.l_type = F_WRLCK;
-        lk.l_whence = SEEK_SET;
-        char c = fcntl(fd, F_SETLK, &lk) == 0 ? 'y' : 'n';
-        if (write(hold[1], &c, 1) != 1) _exit(1);
-        pause();
-        _exit(0);
+    child_run blocked;
+    {
+        lock_holder holder(cache);
+        ASSERT_TRUE(holder.locked);
+        blocked = in_child(dir, [&] {
+            reset_settings();
+            settings.DNSCache = cache.c_str();
+            return open_dns_cache();
+        });
     }
-    char c = 0;
-    ASSERT_EQ(read(hold[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
-    child_run blocked = in_child(dir, [&] {
-        reset_settings();
-        settings.DNSCache = cache.c_str();
-        return open_dns_cache();
-    });
-    kill(holder, SIGTERM);
-    waitpid(holder, nullptr, 0);
-    close(hold[0]);
-    close(hold[1]);
     EXPECT_EQ(blocked.status, 0);
     EXPECT_EQ(blocked.err, std::string(con_dns_lock_error) + " " + cache + "\n");
     reset_settings();
@@ -507,27 +525,11 @@ TEST(DnsEndToEnd, TheLookupLineEndsBeforeAnyOtherMessage) {
     // Another run holds the cache: the error is a line of its own.
     std::remove(dir.file("dns.db").c_str());
     seed_cache(dir.file("dns.db"), "192.0.2.9", 0, "other.example");
-    int hold[2];
-    ASSERT_EQ(pipe(hold), 0);
-    const pid_t holder = fork();
-    if (holder == 0) {
-        const int fd = open(dir.file("dns.db").c_str(), O_RDWR);
-        struct flock lk{};
-        lk.l_type = F_WRLCK;
-        lk.l_whence = SEEK_SET;
-        const char c = fcntl(fd, F_SETLK, &lk) == 0 ? 'y' : 'n';
-        if (write(hold[1], &c, 1) != 1) _exit(1);
-        pause();
-        _exit(0);
+    {
+        lock_holder holder(dir.file("dns.db"));
+        ASSERT_TRUE(holder.locked);
+        r = combined(dir.path, {"-D", "dns.db", "-N", "2", log});
     }
-    char c = 0;
-    ASSERT_EQ(read(hold[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
-    r = combined(dir.path, {"-D", "dns.db", "-N", "2", log});
-    kill(holder, SIGTERM);
-    waitpid(holder, nullptr, 0);
-    close(hold[0]);
-    close(hold[1]);
     EXPECT_NE(r.out.find(head + "\n" + con_dns_lock_error + " dns.db\n"), std::string::npos) << r.out;
 
     // The resolver's trace (-d) comes on lines of its own, the statistics too.
