@@ -92,6 +92,8 @@ extern const char* const con_trunc_referrer;
 extern const char* const con_trunc_username;
 extern const char* const con_string_too_long;
 extern const char* const con_file_open_error;
+// "Error: Unknown option --name": a long option other than --help and --version.
+extern const char* const con_unknown_option;
 
 // Help text: "%s: %s %s\n" with help_usage, the program name and help_args, then
 // every help line on its own line.

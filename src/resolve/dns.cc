@@ -21,6 +21,7 @@
 #include "input/log_reader.h"
 #include "input/parse.h"
 #include "lang/lang.h"
+#include "run/console.h"
 #include "run/settings.h"
 #include "stats/tables.h"
 
@@ -473,6 +474,7 @@ void resolve_log_addresses() {
     if (list) {
         run_pool(list);
         if (settings.TimeMe || settings.Verbosity >= 2) {
+            console_finish_held_line();  // "DNS Lookup (N): " ends with these figures
             double seconds = difftime(time(nullptr), started);
             if (seconds < 1) seconds = 1;
             if (settings.TimeMe && settings.Verbosity < 2) printf("DNS: ");
@@ -486,6 +488,7 @@ void resolve_log_addresses() {
                 printf(", %llu/sec\n", per_sec);
         }
     } else if (level >= 2) {
+        console_finish_held_line();
         printf("%s\n", con_none_to_process);
     }
 

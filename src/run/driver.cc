@@ -31,6 +31,7 @@
 #include "resolve/dns.h"
 #include "resolve/geo.h"
 #include "run/config.h"
+#include "run/console.h"
 #include "run/month.h"
 #include "run/settings.h"
 #include "stats/lists.h"
@@ -658,9 +659,10 @@ void read_ahead() {
     }
 }
 
-// Counting side: takes the slots in order. Returns false when the reading
-// thread could not be started (nothing has been read then).
-bool count_read_ahead() {
+// Counting side: takes the slots in order; progress_at is the first record
+// count at which the progress line wants its tick. Returns false when the
+// reading thread could not be started (nothing has been read then).
+bool count_read_ahead(uint64_t progress_at) {
     prepare_record_processing();
     reader_checks_hosts = !dns_cache_is_open();
     for (ring_side* side : {&reader_side, &counter_side}) {
@@ -710,6 +712,8 @@ bool count_read_ahead() {
             }
         }
         r.records_read += 1;
+        if (r.records_read >= progress_at) [[unlikely]]
+            progress_at = progress_tick(r.records_read);
         if (s.kind == slot_oversized) {
             r.records_bad += 1;
             if (settings.Verbosity != 0) print_oversized_message();
@@ -820,15 +824,16 @@ void read_default_config() {
         read_config(path);
 }
 
-// The main pass over the log.
-void read_all_lines() {
-    if (!settings.Debug && count_read_ahead()) return;
+// The main pass on this thread alone.
+void read_lines_here(uint64_t progress_at) {
     run_state_rec& r = run_state;
     for (;;) {
         std::size_t n = 0;
         const int code = read_log_line(line_buffer, &n);
         if (code == log_end) break;
         r.records_read += 1;
+        if (r.records_read >= progress_at) [[unlikely]]
+            progress_at = progress_tick(r.records_read);
         if (code == log_oversized) {
             r.records_bad += 1;
             if (skip_oversized_line(line_buffer, true) == log_end) break;
@@ -836,6 +841,13 @@ void read_all_lines() {
         }
         process_line(line_buffer, n);
     }
+}
+
+// The main pass over the log, with the progress line on a terminal.
+void read_all_lines() {
+    const uint64_t progress_at = progress_start(settings.Verbosity == 2);
+    if (settings.Debug || !count_read_ahead(progress_at)) read_lines_here(progress_at);
+    progress_stop();
 }
 
 // The window is set up once any month has been read or added.
@@ -901,6 +913,7 @@ int run_corvalist(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     std::setlocale(LC_CTYPE, "");
     build_lower_map();
+    console_start();
 
     read_default_config();
     const int first_argument = process_options(argc, argv);
@@ -942,7 +955,11 @@ int run_corvalist(int argc, char** argv) {
         if (s.DNSChildren > 100) s.DNSChildren = 100;
         if (s.Verbosity == 2) std::printf("%s (%d): ", con_dns_lookup, s.DNSChildren);
         std::fflush(stdout);
+        // The line stays open for the pass's statistics; any other message
+        // ends it first.
+        if (s.Verbosity == 2) console_hold_line();
         resolve_log_addresses();
+        if (s.Verbosity == 2) console_release_line();
         if (rewind_log() != log_ok) return 0;
         // The main pass reads the directives again from the top; columns left
         // from the end of the first pass must not name its first data lines.

@@ -650,6 +650,7 @@ TEST_F(ParseTest, SinglePassEqualsTheGeneralWayOrDeclines) {
 }
 
 TEST_F(ParseTest, SinglePassEqualsTheGeneralWayOnRealLogs) {
+    SKIP_WITHOUT_REAL_DATA();
     const char* logs[] = {"antlr-org-2003.log",          "ccsite-2001-03.log",     "elastic-examples-2015-05.log",
                           "lnav-bad-request-400.log",     "lnav-gpxe-2009.log",     "lnav-zanbil-shop.log",
                           "lovecoding-2020-12-ipv6.log",  "ncl2016-honeypot-2015.log",

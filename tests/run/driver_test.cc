@@ -620,9 +620,16 @@ TEST(Program, StartUpFailuresAndEarlyEnds) {
     r = ts::run_program(dir.path, {"-Q", "a.log"}, "", ts::tool_binary("corvalookup"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "No cache file specified, aborting...\n");
+}
+
+TEST(Program, ResolverPassEndsARunOverStandardInputAndRewindsAFile) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
+    ts::scratch_dir dir;
+    const std::string line = clf("192.0.2.1", "10/Oct/2013:10:30:00", "/a.html");
+    ts::write_file(dir.file("a.log"), line);
 
     // Standard input cannot be read twice: the run ends after the resolver pass.
-    r = ts::run_program(dir.path, {"-Q", "-D", "dns.db", "-N", "1", "-"}, line);
+    ts::run_result r = ts::run_program(dir.path, {"-Q", "-D", "dns.db", "-N", "1", "-"}, line);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(ts::file_exists(dir.file("usage_201310.html")));
     EXPECT_FALSE(ts::file_exists(dir.file("corvalist.hist")));
@@ -634,6 +641,7 @@ TEST(Program, StartUpFailuresAndEarlyEnds) {
 }
 
 TEST(Program, MainPassAfterTheResolverPassStartsWithoutW3cColumns) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     // A data line before the first fields directive is bad, also when the
     // resolver's pass has already seen the directive further down the log.
     ts::scratch_dir dir;
@@ -757,6 +765,7 @@ TEST(Program, RealLogsCountEveryLine) {
         {"w3c/plaso-iis10-exchange-sanitized.log", "w3c"},
         {"xferlog/webtct-2016.xferlog", "ftp"},
     };
+    SKIP_WITHOUT_REAL_DATA();
     for (const row& r : rows) {
         const std::string path = ts::real_data(r.log);
         const std::string text = ts::read_file(path);
