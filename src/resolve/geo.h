@@ -1,7 +1,7 @@
 // Geolocation: country codes of numeric addresses from a GeoDB file.
 //
 // Owns the one open GeoDB of the process (none while lookups are off), the
-// version text read at start and the memo of answers. Needs the file, and
+// version text read at start and the memos of answers. Needs the file, and
 // settings.Debug, which lets the libraries' own messages reach the console.
 //
 // The file is one of three kinds, told from its content (never its name):
@@ -70,9 +70,10 @@ char* geo_database_version(char* buf);
 
 // Fills out (3 bytes) with the two-character code of address text and a NUL;
 // "--" when the text is not an IPv4 or IPv6 address, no database is open or
-// it holds no code for it. Returns out. Answers are remembered per key while
-// the database stays open (a month of a busy site asks for hundreds of
-// thousands of addresses, and the next month for most of them again).
+// it holds no code for it. Returns out. A Berkeley DB GeoDB's answers are
+// remembered per key, a MaxMind file's per data record, while the database
+// stays open (a month of a busy site asks for hundreds of thousands of
+// addresses, and the next month for most of them again).
 char* geo_country_of(const char* text, char* out);
 
 // The 16-byte lookup key of text (rules above). Returns false, key untouched

@@ -72,6 +72,27 @@ TEST(GeoDb, LookupsVersionAndMisses) {
     EXPECT_STREQ(geo_database_version(version), "Unknown");
 }
 
+TEST(GeoDb, RememberedAnswersStayRightBeyondTheMemosSize) {
+    // 70,000 addresses in 10.0.0.0/8 (more than the memo has slots, so some
+    // share one), every third one absent; each asked twice.
+    const char* const codes[] = {"ua", "de", "fr", "pl", "a1"};
+    auto address = [](int i) {
+        return "10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." + std::to_string(i & 255);
+    };
+    std::string lines;
+    for (int i = 0; i < 70000; ++i)
+        if (i % 3 != 0) lines += address(i) + " " + codes[i % 5] + "\n";
+    scratch_dir dir;
+    ASSERT_NE(open_geo_database(build_geodb(dir, lines, "").c_str()), nullptr);
+    char code[3];
+    int wrong = 0;
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 70000; ++i)
+            if (std::string(geo_country_of(address(i).c_str(), code)) != (i % 3 ? codes[i % 5] : "--")) ++wrong;
+    EXPECT_EQ(wrong, 0);
+    close_geo_database();
+}
+
 TEST(GeoDb, NoVersionRecordAndUnopenableFile) {
     scratch_dir dir;
     std::string path = build_geodb(dir, "10.1.2.3 ua\n", "");
@@ -235,9 +256,16 @@ TEST(GeoMaxMind, CorruptFilesAreNotOpened) {
         size_t old_size = static_cast<unsigned char>(good[count_at - 1]) & 0x1f;
         return head + bytes + bad.substr(count_at + old_size);
     };
-    // The first node's left record pointed past the data section.
-    std::string far = good;
+    // The first node's left record pointed past the data section, or into
+    // the 16 bytes before it (found by fuzzing: answered "" from the memo).
+    std::string far = good, separator = good;
     far.replace(0, 4, "\x7f\xff\xff\xff");
+    uint32_t tree_nodes = 0;
+    for (size_t i = 0; i < (static_cast<unsigned char>(good[count_at - 1]) & 0x1f); ++i)
+        tree_nodes = tree_nodes << 8 | static_cast<unsigned char>(good[count_at + i]);
+    uint32_t into = tree_nodes + 15;
+    separator.replace(0, 4, std::string{static_cast<char>(into >> 24), static_cast<char>(into >> 16),
+                                        static_cast<char>(into >> 8), static_cast<char>(into)});
     struct {
         const char* name;
         std::string bytes;
@@ -249,6 +277,7 @@ TEST(GeoMaxMind, CorruptFilesAreNotOpened) {
         {"more nodes than the file holds", with_node_count(0x00100000)},
         {"node count that wraps 32 bits", with_node_count(0x20000001)},
         {"a record off the end", far},
+        {"a record into the separator", separator},
         {"empty", ""},
     };
     for (const auto& c : cases) {
@@ -259,10 +288,7 @@ TEST(GeoMaxMind, CorruptFilesAreNotOpened) {
     }
     // The helper itself makes a file that opens when the count is right.
     scratch_dir dir;
-    std::string nodes = good.substr(count_at, static_cast<unsigned char>(good[count_at - 1]) & 0x1f);
-    uint32_t n = 0;
-    for (unsigned char b : nodes) n = n << 8 | b;
-    EXPECT_NE(open_geo_database(write_mmdb(dir, with_node_count(n)).c_str()), nullptr);
+    EXPECT_NE(open_geo_database(write_mmdb(dir, with_node_count(tree_nodes)).c_str()), nullptr);
     close_geo_database();
 }
 
