@@ -1,14 +1,18 @@
 // Countries section: the host rule, ranking with table order among equals,
 // the table with flags, and the pie chart it draws; a small log through the
-// analyser with a MaxMind DB file.
+// analyser with a MaxMind DB file, and a real log with Debian's GeoIP files.
+#include <GeoIP.h>
+#include <arpa/inet.h>
 #include <gd.h>
 #include <gtest/gtest.h>
 #include <maxminddb.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -345,4 +349,62 @@ TEST(CountriesMaxMind, CorruptFileTurnsLookupsOffAndTheReportIsWritten) {
         EXPECT_NE(page.find(unknown_row), std::string::npos);
         EXPECT_EQ(page.find(desc_of("ua")), std::string::npos);
     }
+}
+
+TEST(CountriesLegacy, RealLogPlacedAsTheLibraryPlacesEachSite) {
+    const char* v4 = "/usr/share/GeoIP/GeoIP.dat";
+    const char* v6 = "/usr/share/GeoIP/GeoIPv6.dat";
+    if (!file_exists(v4) || !file_exists(v6))
+        GTEST_SKIP() << "Debian's geoip-database is not installed (/usr/share/GeoIP)";
+    std::string log = real_data("apache/lovecoding-2020-12-ipv6.log");
+    if (!file_exists(log)) GTEST_SKIP() << "no real logs at " << log;
+    scratch_dir dir;
+    write_file(dir.file("dump.conf"), "DumpSites yes\n");
+    run_result r = run_program(dir.path, {"-c", "dump.conf", "-j", "-J", v4, log});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    // Every site of December 2020 with its hits, placed by libGeoIP's own
+    // text lookups (not the analyser's keys): its code's row, else row 0.
+    GeoIP* gi4 = GeoIP_open(v4, GEOIP_MEMORY_CACHE | GEOIP_SILENCE);
+    GeoIP* gi6 = GeoIP_open(v6, GEOIP_MEMORY_CACHE | GEOIP_SILENCE);
+    ASSERT_TRUE(gi4 && gi6);
+    std::map<std::string, uint64_t> expected;
+    std::string sites = read_file(dir.file("site_202012.tab"));
+    ASSERT_FALSE(sites.empty());
+    size_t placed = 0;
+    for (size_t at = 0; at < sites.size();) {
+        size_t end = sites.find('\n', at);
+        std::string line = sites.substr(at, end - at);
+        at = end + 1;
+        unsigned long long hits = std::stoull(line);
+        std::string name = line.substr(line.rfind('\t') + 1);
+        unsigned char buf[16];
+        const char* code = nullptr;
+        GeoIPLookup gl;
+        if (inet_pton(AF_INET, name.c_str(), buf) == 1)
+            code = GeoIP_country_code_by_addr_gl(gi4, name.c_str(), &gl);
+        else if (inet_pton(AF_INET6, name.c_str(), buf) == 1)
+            code = GeoIP_country_code_by_addr_v6_gl(gi6, name.c_str(), &gl);
+        std::string lower = code ? code : "";
+        for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        int row = lower.size() == 2 && lower != "--" ? find_country(pack_tld(lower.c_str())) : 0;
+        if (row != 0) ++placed;
+        expected[country_table[row].desc] += hits;
+    }
+    GeoIP_delete(gi4);
+    GeoIP_delete(gi6);
+    EXPECT_GT(placed, 40u);  // nearly all of the 54 sites are public addresses
+
+    std::map<std::string, uint64_t> shown;
+    std::string page = read_file(dir.file("usage_202012.html"));
+    const std::string hits_at = "<TD ALIGN=right><FONT SIZE=\"-1\"><B>", name_at = "<FONT SIZE=\"-1\">";
+    for (size_t at = page.find("<A NAME=\"TOPCTRYS\">"); (at = page.find("<TR><TD ALIGN=center>", at)) != std::string::npos;) {
+        size_t h = page.find(hits_at, at) + hits_at.size();
+        size_t d = page.find("NOWRAP>", at);
+        d = page.find(name_at, d) + name_at.size();
+        shown[page.substr(d, page.find('<', d) - d)] = std::stoull(page.substr(h));
+        at = d;
+    }
+    ASSERT_LE(expected.size(), 30u);  // all fit in the table
+    EXPECT_EQ(shown, expected);
 }

@@ -379,3 +379,26 @@ TEST(GeoLegacy, DamagedFilesAreNotOpened) {
         EXPECT_EQ(open_geo_database(dir.file("GeoIP.dat").c_str()), nullptr) << c.name;
     }
 }
+
+TEST(GeoLegacy, LibraryMessagesOnlyWithDebug) {
+    // A legacy country file whose two nodes lead to each other and never to
+    // a country: libGeoIP gives up after 32 steps and says so itself.
+    auto node = [](uint32_t left, uint32_t right) {
+        std::string r;
+        for (uint32_t v : {left, right})
+            for (int i = 0; i < 3; ++i) r.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+        return r;
+    };
+    scratch_dir dir;
+    write_file(dir.file("loop.dat"), node(1, 1) + node(0, 0) + std::string(3, '\0') + "LOOP" + "\xff\xff\xff\x01");
+    write_file(dir.file("a.log"), "1.2.3.4 - - [10/Oct/2013:10:30:00 +0000] \"GET /a.html HTTP/1.0\" 200 1\n");
+    run_result quiet = run_program(dir.path, {"-j", "-J", "loop.dat", "a.log"});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_NE(quiet.out.find("Using LOOP\n"), std::string::npos) << quiet.out;
+    EXPECT_EQ(quiet.err, "");
+    run_result debug = run_program(dir.path, {"-d", "-j", "-J", "loop.dat", "a.log"});
+    EXPECT_EQ(debug.status, 0);
+    // 1.2.3.4 is 16909060.
+    EXPECT_NE(debug.err.find("Error Traversing Database for ipnum = 16909060"), std::string::npos) << debug.err;
+    EXPECT_NE(debug.err.find("GeoDB: 1.2.3.4 unknown!\n"), std::string::npos) << debug.err;
+}
