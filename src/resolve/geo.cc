@@ -50,8 +50,9 @@ struct memo_slot {
     char code[2];
     bool used;
 };
+static_assert(sizeof(memo_slot) == 24, "1 << 16 slots make 1.5 MB");
 constexpr int memo_bits = 16;
-memo_slot* memo = nullptr;  // 1 << memo_bits slots; none without memory
+memo_slot* memo = nullptr;  // 1 << memo_bits slots, made at the first lookup; none without memory
 
 // MaxMind data record -> code, e.g. offset 1234 -> "ua": the networks of a
 // country or a city share one record, and reading a City record for its
@@ -150,9 +151,10 @@ DB* open_berkeley_geodb(const char* file) { return dbopen(file, O_RDONLY, 0, DB_
 // Every record of the search tree leads to a node, to nothing or into the
 // data section (not into the 16 bytes before it, which libmaxminddb lets
 // through as data at an offset below zero), and the tree fits in the file
-// (libmaxminddb computes its size in 32 bits). A broken tree refuses the file at open, like a truncated one,
-// rather than answering some addresses wrongly for the whole run. A damaged
-// data record still shows only at its lookup, as a miss.
+// (libmaxminddb computes its size in 32 bits). A broken tree refuses the
+// file at open, like a truncated one, rather than answering some addresses
+// wrongly for the whole run. A damaged data record still shows only at its
+// lookup, as a miss.
 int maxmind_tree_check(const MMDB_s& db) {
     uint64_t tree = static_cast<uint64_t>(db.metadata.node_count) * db.full_record_byte_size;
     if (tree + 16 > static_cast<uint64_t>(db.file_size)) return MMDB_INVALID_METADATA_ERROR;
