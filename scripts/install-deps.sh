@@ -3,10 +3,12 @@
 # Idempotent and quiet when everything is present.
 #   scripts/install-deps.sh [--tests]
 # --tests adds what only the test suite needs: headless Chromium, which renders
-# one monthly page to check that the Ukrainian headings come out as Cyrillic.
+# one monthly page to check that the Ukrainian headings come out as Cyrillic;
+# groff and man, which check the installed manual pages; and logrotate, which
+# runs the package's prerotate hook.
 set -e
 pkgs="build-essential cmake ninja-build pkg-config libgd-dev zlib1g-dev libbz2-dev libdb5.3-dev libgtest-dev googletest xfonts-base"
-[ "${1:-}" = "--tests" ] && pkgs="$pkgs chromium"
+[ "${1:-}" = "--tests" ] && pkgs="$pkgs chromium groff-base man-db logrotate"
 missing=""
 for p in $pkgs; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
