@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the Debian package from this source tree in a scratch copy, checks
-# it and leaves it in dist/:
+# it and leaves it, with the build's log, in dist/:
 #   - dpkg-buildpackage -us -uc -b (the package's own build runs the whole
 #     test suite, unless --no-check is given or DEB_BUILD_OPTIONS has nocheck);
 #   - the package holds the expected files, /etc/uk-corvalist.conf is a
@@ -93,7 +93,7 @@ lintian --fail-on error --display-info "$work"/corvalist_"${version}"_"${arch}".
 [ "$lintian_status" = 0 ] || fault "lintian reports errors"
 
 mkdir -p "$out"
-cp "$deb" "$out/"
+cp "$deb" "$work/build.log" "$out/"
 if [ "$faults" -ne 0 ]; then
     echo "$faults fault(s) in the package" >&2
     exit 1
