@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "lang/lang.h"
+#include "run/install_dirs.h"
 #include "run/version.h"
 
 namespace {
@@ -173,7 +174,7 @@ const keyword_row keyword_table[keyword_rows] = {
 namespace {
 
 constexpr const char* default_geodb_dir = "/usr/local/share/corvageo";
-constexpr const char* default_config_dir = "/usr/local/etc";
+constexpr const char* default_config_dir = config_dir;
 // Words for the features built in; "none" is printed when the list is empty.
 constexpr const char* build_features[] = {"DNS/GeoDB", "BZip2"};
 constexpr const char* version_notice =

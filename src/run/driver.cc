@@ -32,6 +32,7 @@
 #include "resolve/geo.h"
 #include "run/config.h"
 #include "run/console.h"
+#include "run/install_dirs.h"
 #include "run/month.h"
 #include "run/settings.h"
 #include "stats/lists.h"
@@ -812,12 +813,12 @@ void format_timing_line(char* buf, std::size_t size, uint64_t records_read,
 
 namespace {
 
-// Reads "uk-corvalist.conf" from the current directory, else from
-// /usr/local/etc; at most one of the two.
+// Reads "uk-corvalist.conf" from the current directory, else from the
+// configuration directory chosen at build time; at most one of the two.
 void read_default_config() {
     static const char local_name[] = "uk-corvalist.conf";
     char path[256];
-    std::snprintf(path, sizeof path, "%s/uk-corvalist.conf", "/usr/local/etc");
+    std::snprintf(path, sizeof path, "%s/uk-corvalist.conf", config_dir);
     if (access(local_name, F_OK) == 0)
         read_config(local_name);
     else if (access(path, F_OK) == 0)

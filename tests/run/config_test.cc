@@ -18,6 +18,7 @@
 
 #include "lang/lang.h"
 #include "run/config.h"
+#include "run/install_dirs.h"
 #include "run/settings.h"
 #include "test_support.h"
 
@@ -416,7 +417,7 @@ TEST(ConfigExit, VersionTextAndTheDebugDetails) {
     const std::string details =
         "Mod date: 26-Aug-2013  Options: DNS/GeoDB BZip2 \n"
         "Default GeoDB dir : /usr/local/share/corvageo\n"
-        "Default config dir: /usr/local/etc\n";
+        "Default config dir: " + std::string(config_dir) + "\n";
     struct {
         std::vector<std::string> args;
         bool details;
