@@ -396,8 +396,8 @@ terminal_text take_apart(const std::string& bytes) {
 // progress line comes up: January, a bad line and February, then more of
 // February, a bad line and March. 9002 records; the bad ones are 3001 and 6502.
 std::vector<std::string> three_pieces() {
-    return {lines_of("01/Jan/2014", 0, 3000), "a bad line\n" + lines_of("01/Feb/2014", 0, 3000),
-            lines_of("01/Feb/2014", 3000, 500) + "another bad line\n" + lines_of("01/Mar/2014", 0, 2500)};
+    return {lines_of("01/Jan/2014", 0, 3000), "a-bad-line\n" + lines_of("01/Feb/2014", 0, 3000),
+            lines_of("01/Feb/2014", 3000, 500) + "another-bad-line\n" + lines_of("01/Mar/2014", 0, 2500)};
 }
 
 const std::regex timing_figures("in [0-9]+ seconds, [0-9]+/sec\n");
