@@ -1,6 +1,8 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,7 +121,75 @@ run_result run_program(const std::string& dir, const std::vector<std::string>& a
 }
 
 std::string test_data(const std::string& name) { return std::string(CORVALIST_TEST_DATA) + "/" + name; }
-std::string real_data(const std::string& name) { return std::string(CORVALIST_REALDATA) + "/" + name; }
+static std::string real_data_dir() {
+    const char* set = std::getenv("CORVALIST_REALDATA");
+    return set != nullptr && *set != '\0' ? set : CORVALIST_REALDATA;
+}
+
+std::string real_data(const std::string& name) { return real_data_dir() + "/" + name; }
+
+bool real_data_present() {
+    struct stat st;
+    return stat(real_data_dir().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool skips_forbidden() {
+    const char* set = std::getenv("CORVALIST_NO_SKIP");
+    return set != nullptr && *set != '\0' && std::strcmp(set, "0") != 0;
+}
+
+static bool write_text(const std::string& path, const std::string& text) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    return close(fd) == 0 && ok;
+}
+
+// Binds a file holding text over target, in the current mount namespace.
+static bool bind_text(const std::string& target, const std::string& text) {
+    char tmpl[] = "/tmp/corvalist-resolver-XXXXXX";
+    const int fd = mkstemp(tmpl);
+    if (fd < 0) return false;
+    close(fd);
+    const bool ok = write_text(tmpl, text) && mount(tmpl, target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    unlink(tmpl);  // the mount keeps the file
+    return ok;
+}
+
+static bool enter_private_resolver() {
+    const uid_t uid = geteuid();
+    const gid_t gid = getegid();
+    if (unshare(CLONE_NEWNS) != 0) {
+        // Not root: a user namespace of our own may still allow the mounts.
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+        if (!write_text("/proc/self/setgroups", "deny") ||
+            !write_text("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+            !write_text("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+            return false;
+    }
+    // Mounts made here must not reach the rest of the system.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+    if (!bind_text("/etc/hosts", "127.0.0.1 localhost\n") ||
+        !bind_text("/etc/nsswitch.conf", "passwd: files\ngroup: files\nhosts: files\n"))
+        return false;
+    // A name service cache daemon would answer from the system's own
+    // configuration: its socket is hidden under an empty directory.
+    struct stat st;
+    if (stat("/run/nscd", &st) == 0 && S_ISDIR(st.st_mode)) {
+        char empty[] = "/tmp/corvalist-nscd-XXXXXX";
+        if (mkdtemp(empty) == nullptr) return false;
+        const bool hidden = mount(empty, "/run/nscd", nullptr, MS_BIND, nullptr) == 0;
+        rmdir(empty);
+        if (!hidden) return false;
+    }
+    return true;
+}
+
+bool use_private_resolver() {
+    static int state = 0;  // 1 done, -1 failed, 0 not tried
+    if (state == 0) state = enter_private_resolver() ? 1 : -1;
+    return state > 0;
+}
 std::string analyser_binary() { return CORVALIST_BINARY; }
 std::string tool_binary(const std::string& name) { return std::string(CORVALIST_TOOLS_DIR) + "/" + name; }
 

@@ -51,8 +51,49 @@ run_result run_program(const std::string& dir, const std::vector<std::string>& a
                        const std::string& source_date_epoch = "1388534400");
 
 std::string test_data(const std::string& name);  // tests/data/<name>
-std::string real_data(const std::string& name);  // shared real logs: <format>/<file>
+// Shared real logs: <format>/<file> under the directory the build was
+// configured with (CORVALIST_REALDATA_DIR), or CORVALIST_REALDATA from the
+// environment when set.
+std::string real_data(const std::string& name);
+bool real_data_present();
+// True when CORVALIST_NO_SKIP is set in the environment (CI sets it): a test
+// that would be skipped for want of something fails instead.
+bool skips_forbidden();
+
+// Reverse lookups without any outside name server: moves this process, and
+// whatever it forks or starts afterwards, into a mount namespace of its own
+// where /etc/hosts maps only 127.0.0.1 to "localhost" and /etc/nsswitch.conf
+// asks nothing but that file. Every lookup is then answered at once, from
+// the file, the same way on every machine. Needs root, or user namespaces
+// for another user; call it while the process has one thread. Returns false
+// when it cannot be done (the process is left as it was); once done, later
+// calls return true at once.
+bool use_private_resolver();
 std::string analyser_binary();
 std::string tool_binary(const std::string& name);  // a companion tool from the build
 
 }  // namespace testing_support
+
+// Skips the calling test, with the reason, when the real logs are absent
+// (fails it instead under CORVALIST_NO_SKIP).
+#define SKIP_WITHOUT_REAL_DATA()                                                                      \
+    do {                                                                                              \
+        if (!::testing_support::real_data_present()) {                                                \
+            if (::testing_support::skips_forbidden())                                                 \
+                FAIL() << "no real logs at " << ::testing_support::real_data("") << " (CORVALIST_NO_SKIP)"; \
+            GTEST_SKIP() << "no real logs at " << ::testing_support::real_data("")                    \
+                         << " (configure with -DCORVALIST_REALDATA_DIR=...)";                          \
+        }                                                                                             \
+    } while (0)
+
+// Skips the calling test, with the reason, when use_private_resolver fails
+// (fails it instead under CORVALIST_NO_SKIP).
+#define SKIP_WITHOUT_PRIVATE_RESOLVER()                                                               \
+    do {                                                                                              \
+        if (!::testing_support::use_private_resolver()) {                                             \
+            if (::testing_support::skips_forbidden())                                                 \
+                FAIL() << "no private resolver configuration (CORVALIST_NO_SKIP)";                    \
+            GTEST_SKIP() << "no private resolver configuration: needs root or user namespaces, "     \
+                            "and no test may ask an outside name server";                             \
+        }                                                                                             \
+    } while (0)

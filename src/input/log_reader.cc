@@ -14,6 +14,7 @@
 
 #include <bzlib.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -49,6 +50,25 @@ struct alignas(64) log_input_rec {
 };
 
 log_input_rec log_input;
+
+// The descriptor under the open input and the file's size, for
+// log_read_position. Set where the input is opened (open_log, a bzip2
+// rewind), on the thread that starts the pass, and only read afterwards.
+struct {
+    int fd = -1;  // -1: not a regular file
+    uint64_t size = 0;
+} log_file;
+
+void watch_log_file(int fd) {
+    struct stat info;
+    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        log_file.fd = fd;
+        log_file.size = static_cast<uint64_t>(info.st_size);
+    } else {
+        log_file.fd = -1;
+        log_file.size = 0;
+    }
+}
 
 // Compressed input uses the first 16384 bytes only.
 alignas(64) char chunk[plain_chunk_size];
@@ -169,6 +189,7 @@ bool ends_with(const char* name, std::size_t len, const char* suffix) {
 
 int open_log(const char* name) {
     close_log();
+    watch_log_file(-1);
     log_input = log_input_rec{};
     empty_chunk();
     LogCompression = compress_none;
@@ -181,6 +202,7 @@ int open_log(const char* name) {
 
     if (name == nullptr) {
         log_input.plain_stream = stdin;
+        watch_log_file(STDIN_FILENO);  // a regular file when redirected from one
     } else {
         const std::size_t len = std::strlen(name);
         if (ends_with(name, len, ".gz"))
@@ -194,22 +216,29 @@ int open_log(const char* name) {
             return log_symlink;
         }
         if (LogCompression == compress_gzip) {
-            log_input.gz_stream = gzopen(name, "rb");
+            // Opened here and handed to zlib, so that the descriptor is
+            // known (log_read_position); gzclose closes it.
+            const int fd = ::open(name, O_RDONLY);
+            log_input.gz_stream = fd >= 0 ? gzdopen(fd, "rb") : nullptr;
             if (log_input.gz_stream == nullptr) {
+                if (fd >= 0) ::close(fd);
                 std::fprintf(stderr, "%s %s (%d)\n", con_log_open_error, name, 2);
                 return log_packed_open_failed;
             }
+            watch_log_file(fd);
         } else if (LogCompression == compress_bzip2) {
             if (!open_bzip2(name)) {
                 std::fprintf(stderr, "%s %s (%d)\n", con_log_open_error, name, 2);
                 return log_packed_open_failed;
             }
+            watch_log_file(fileno(log_input.bz_file));
         } else {
             log_input.plain_stream = std::fopen(name, "r");
             if (log_input.plain_stream == nullptr) {
                 std::fprintf(stderr, "%s %s\n", con_log_open_error, name);
                 return log_open_failed;
             }
+            watch_log_file(fileno(log_input.plain_stream));
         }
     }
     log_input.is_open = true;
@@ -318,7 +347,7 @@ int rewind_log() {
             break;
         case compress_bzip2:
             close_bzip2();
-            open_bzip2(log_input.log_name);
+            watch_log_file(open_bzip2(log_input.log_name) ? fileno(log_input.bz_file) : -1);
             std::memset(chunk, 0, packed_chunk_size);
             break;
         default:
@@ -330,8 +359,19 @@ int rewind_log() {
     return log_ok;
 }
 
+bool log_read_position(uint64_t* done, uint64_t* size) {
+    const int fd = log_file.fd;
+    if (fd < 0 || !log_input.is_open) return false;
+    const off_t at = lseek(fd, 0, SEEK_CUR);
+    if (at < 0) return false;
+    *done = static_cast<uint64_t>(at);
+    *size = log_file.size;
+    return true;
+}
+
 int close_log() {
     if (!log_input.is_open) return log_ok;
+    watch_log_file(-1);
     if (log_input.gz_stream != nullptr) gzclose(log_input.gz_stream);
     close_bzip2();
     if (log_input.plain_stream != nullptr && log_input.plain_stream != stdin) std::fclose(log_input.plain_stream);

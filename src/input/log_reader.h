@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 constexpr int log_line_size = 4096;   // caller's buffer: 4095 characters and a zero
 constexpr int log_line_limit = 4095;  // longest piece one read hands out
@@ -68,6 +69,15 @@ void print_oversized_message();
 // that cannot seek, such as a named pipe). A failed bzip2 reopen is not
 // reported: the next read returns log_end.
 int rewind_log();
+
+// How far the open log has been read: *done bytes of the file (of the
+// compressed file for gzip and bzip2) out of *size. False when the input is
+// not a regular file (standard input from a pipe or a terminal) or nothing
+// is open. Asks the kernel for the descriptor's position and never looks at
+// the stream's state, so it may be called on another thread than the one
+// reading; the position runs ahead of the lines handed out by at most the
+// blocks read ahead.
+bool log_read_position(uint64_t* done, uint64_t* size);
 
 // Closes the input (standard input is left open). Safe to call twice.
 // Returns log_ok.

@@ -23,6 +23,7 @@
 #include <emmintrin.h>
 
 #include "lang/lang.h"
+#include "run/month.h"
 #include "run/settings.h"
 
 log_record log_rec;
@@ -132,6 +133,18 @@ int field_length(const char* p, const char* last) {
     return static_cast<int>(q - p);
 }
 
+// Date text "[dd/Mon/yyyy:hh:mm:ss -0000]" of the given fields (month
+// 0..11) into out, the date slot, cleared behind the text. Formatted in full,
+// then cut to the slot: absurd years and days make it longer.
+void put_date_text(char* out, int day, int month, long long year, int hour, int minute, int second) {
+    char text[64] = {};
+    std::snprintf(text, sizeof text, "[%02d/%s/%lld:%02d:%02d:%02d -0000]", day, english_month[month], year, hour,
+                  minute, second);
+    const std::size_t n = strnlen(text, date_limit);
+    std::memcpy(out, text, n);
+    std::memset(out + n, 0, date_limit + 1 - n);
+}
+
 // Date text of a time since 1970 shown in local time, as
 // "[%d/%b/%Y:%H:%M:%S -0000]". Consecutive records of a proxy log mostly
 // share their second, so the last conversion is kept. A time the system
@@ -149,14 +162,8 @@ void local_date_text(int64_t seconds, char* out) {
     struct tm local;
     if (static_cast<int64_t>(t) != seconds || localtime_r(&t, &local) == nullptr) return;
     if (local.tm_mon < 0 || local.tm_mon > 11) return;
-    // Formatted in full, then cut to the slot: absurd years make it longer.
-    char text[64] = {};
-    std::snprintf(text, sizeof text, "[%02d/%s/%lld:%02d:%02d:%02d -0000]", local.tm_mday,
-                  english_month[local.tm_mon], static_cast<long long>(local.tm_year) + 1900,
-                  local.tm_hour, local.tm_min, local.tm_sec);
-    const std::size_t n = strnlen(text, date_limit);
-    std::memcpy(out, text, n);
-    std::memset(out + n, 0, date_limit + 1 - n);
+    put_date_text(out, local.tm_mday, local.tm_mon, static_cast<long long>(local.tm_year) + 1900, local.tm_hour,
+                  local.tm_min, local.tm_sec);
     std::memcpy(cached_text, out, sizeof cached_text);
     cached_seconds = seconds;
     cached = true;
@@ -525,7 +532,9 @@ int parse_clf(char* line, std::size_t len, log_record& rec) {
     *d = '\0';
     if (p >= eol) return record_bad;
     if (*p != '[') {
-        if (p < last) warn(con_trunc_username, start);
+        // Stopped short of the date: at the name's limit, or at the line's
+        // newline when no "[" follows (the line is then bad at the date).
+        warn(con_trunc_username, start);
         while (p < eol && *p != '[') ++p;
     }
     while (d > rec.user && (d[-1] == ' ' || d[-1] == '\t')) *--d = '\0';
@@ -819,6 +828,15 @@ int parse_w3c(char* line, std::size_t len, log_record& rec) {
     utc.tm_hour = clamp(clock[0], -1000000, 1000000);
     utc.tm_min = clamp(clock[1], -1000000, 1000000);
     utc.tm_sec = clamp(clock[2], -1000000, 1000000);
+    // A day past the end of its month is a bad date here as in every other
+    // log, not a day of the next month as the conversion would make it: the
+    // text keeps the date as logged, which the date check then rejects (and
+    // shows in its message).
+    const int year = utc.tm_year + 1900;
+    if (utc.tm_mon >= 0 && utc.tm_mon <= 11 && utc.tm_mday > month_length(year, utc.tm_mon + 1)) {
+        put_date_text(rec.date_text, utc.tm_mday, utc.tm_mon, year, utc.tm_hour, utc.tm_min, utc.tm_sec);
+        return record_good;
+    }
     local_date_text(static_cast<int64_t>(timegm(&utc)), rec.date_text);
     return record_good;
 }

@@ -98,6 +98,8 @@ extern const char* const con_file_write_error;
 extern const char* const con_output_busy;
 extern const char* const con_dns_damaged;
 extern const char* const con_dns_save_error;
+// "Error: Unknown option --name": a long option other than --help and --version.
+extern const char* const con_unknown_option;
 
 // Help text: "%s: %s %s\n" with help_usage, the program name and help_args, then
 // every help line on its own line.

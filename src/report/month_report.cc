@@ -9,6 +9,7 @@
 #include "report/dump.h"
 #include "report/page.h"
 #include "report/top_tables.h"
+#include "run/console.h"
 #include "run/month.h"
 #include "run/settings.h"
 
@@ -385,7 +386,7 @@ void write_hourly_table() {
 void write_month_report() {
     const int year = month_totals.year;
     const int month = month_totals.month;
-    if (settings.Verbosity >= 2) printf("%s %s %d\n", con_generating_report, month_name(), year);
+    if (settings.Verbosity >= 2) printf("%s %s %d\n", con_generating_report, console_text(month_name()), year);
 
     char page_name[report_name_size];
     char daily_name[report_name_size];

@@ -553,15 +553,13 @@ void write_plain_name(FILE* out, const char* name) {
     fprintf(out, "%s%s", e.text, name_close);
 }
 
-// A name that carries its own address ("scheme://...") becomes a link only
-// for the web and file-transfer schemes: "javascript://%0A..." and its kin
-// would run script in the reader's browser when clicked. A name that starts
-// with "/" is a path on this server (an address in its query or path, such
-// as "/frame.html?o=https://x", names no scheme) and links as written.
-bool is_linkable_address(const char* name) {
+// Whether a name is a web or file-transfer address ("http://", "https://",
+// "ftp://", the scheme in any case), which links as written. Any other
+// scheme, "javascript://%0A..." and its kin, would run script in the
+// reader's browser when clicked.
+bool is_web_address(const char* name) {
     const char* sep = strstr(name, "://");
     if (sep == nullptr) return false;
-    if (name[0] == '/') return true;
     std::size_t n = static_cast<std::size_t>(sep - name);
     static constexpr const char* schemes[] = {"http", "https", "ftp"};
     for (const char* s : schemes)
@@ -569,23 +567,29 @@ bool is_linkable_address(const char* name) {
     return false;
 }
 
-// URL name cell. With ftp_plain, an FTP log's URL without "://" is plain text.
+// URL name cell. A URL links only when it is a web address (as written) or
+// a path of this server, starting with "/" (after HostName, also when it
+// names an address further on, so that "//other.example/..." can never become
+// a link to another host). Anything else is logged text that only looks like
+// a place: a proxy's "host:443" of a CONNECT, ".evil.example/q" or
+// "@evil.example/p", which after "http://" + HostName would lead to a host of
+// the writer's choosing; it is shown as plain text. With ftp_plain, an FTP
+// log's paths are plain text as well. So is every path when HostName is
+// empty: "http:///a/b" is read by browsers as the host "a".
 void write_url_name(FILE* out, const char* name, bool ftp_plain) {
     html_text e(name);
-    if (strstr(name, "://") != nullptr) {
-        if (is_linkable_address(name))
-            fprintf(out, "<A HREF=\"%s\">%s</A>%s", e.text, e.text, name_close);
-        else
-            fprintf(out, "%s%s", e.text, name_close);
-    } else if (ftp_plain && settings.LogType == log_ftp) {
+    const char* host = settings.HostName != nullptr ? settings.HostName : "localhost";
+    if (is_web_address(name)) {
+        fprintf(out, "<A HREF=\"%s\">%s</A>%s", e.text, e.text, name_close);
+    } else if (name[0] != '/' || (ftp_plain && settings.LogType == log_ftp) || host[0] == '\0') {
         fprintf(out, "%s%s", e.text, name_close);
     } else {
-        const char* host = settings.HostName != nullptr ? settings.HostName : "localhost";
         fprintf(out, settings.UseHTTPS ? "<A HREF=\"https://%s%s\">%s</A>%s" : "<A HREF=\"http://%s%s\">%s</A>%s",
                 host, e.text, e.text, name_close);
     }
 }
 
+// A referrer links (with LinkReferrer) only when it is a web address.
 void write_referrer_name(FILE* out, const rnode* n) {
     html_text e(n->name);
     if (n->kind == node_group) {
@@ -593,7 +597,7 @@ void write_referrer_name(FILE* out, const rnode* n) {
             fprintf(out, "<STRONG>%s</STRONG>", e.text);
         else
             fputs(e.text, out);
-    } else if (settings.LinkReferrer && is_linkable_address(n->name)) {
+    } else if (settings.LinkReferrer && is_web_address(n->name)) {
         fprintf(out, "<A HREF=\"%s\" rel=\"nofollow\">%s</A>", e.text, e.text);
     } else {
         fputs(e.text, out);

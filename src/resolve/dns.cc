@@ -23,6 +23,7 @@
 #include "lang/lang.h"
 #include "persist/safe_file.h"
 #include "resolve/hash_db.h"
+#include "run/console.h"
 #include "run/settings.h"
 #include "stats/tables.h"
 
@@ -164,15 +165,12 @@ void close_db() {
     dns_fd = -1;
 }
 
-// A record as the cache stores it: the key a numeric address text (as the
-// pre-pass only stores) of at most 255 bytes, and a value holding the time,
-// the flag and a terminated name. A changed byte in a key makes it fail.
+// A record as the cache stores it: a key of 1 to 255 bytes (an address text;
+// one that no address matches is never asked for, so it does no harm) and a
+// value holding the time, the flag and a terminated name.
 bool cache_record_ok(const void* key, size_t key_size, const void* value, size_t value_size) {
+    (void)key;
     if (key_size == 0 || key_size > dnode_limit) return false;
-    char address[dnode_limit + 1];
-    memcpy(address, key, key_size);
-    address[key_size] = '\0';
-    if (strlen(address) != key_size || !is_numeric_address(address)) return false;
     if (value_size <= dns_value_name_offset) return false;
     const char* name = static_cast<const char*>(value) + dns_value_name_offset;
     return memchr(name, '\0', value_size - dns_value_name_offset) != nullptr;
@@ -647,6 +645,7 @@ int resolve_log_addresses() {
     if (list) {
         run_pool(list);
         if (settings.TimeMe || settings.Verbosity >= 2) {
+            console_finish_held_line();  // "DNS Lookup (N): " ends with these figures
             double seconds = difftime(time(nullptr), started);
             if (seconds < 1) seconds = 1;
             if (settings.TimeMe && settings.Verbosity < 2) printf("DNS: ");
@@ -660,6 +659,7 @@ int resolve_log_addresses() {
                 printf(", %llu/sec\n", per_sec);
         }
     } else if (level >= 2) {
+        console_finish_held_line();
         printf("%s\n", con_none_to_process);
     }
 

@@ -146,8 +146,8 @@ int hash_db_check(const char* path,
         DB* db = new_handle();
         // verify destroys the handle whatever it answers. Its check of the
         // order of the keys on a page is left out: on a page out of order the
-        // library reads past its buffers to describe it, and keys are the
-        // record test's to judge.
+        // library reads past its buffers to describe it, while lookups on
+        // such a page only miss.
         if (db == nullptr || db->verify(db, path, nullptr, nullptr, DB_NOORDERCHK) != 0) _exit(hash_check_bad);
         h = hash_db_open(path, hash_read_only, 0);
         DBC* cursor = nullptr;

@@ -1,6 +1,7 @@
 // Configuration reader and command-line options. See run/config.h.
 #include "run/config.h"
 
+#include <getopt.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <iterator>
 
 #include "lang/lang.h"
+#include "run/install_dirs.h"
 #include "run/version.h"
 
 namespace {
@@ -172,7 +174,7 @@ const keyword_row keyword_table[keyword_rows] = {
 namespace {
 
 constexpr const char* default_geodb_dir = "/usr/local/share/corvageo";
-constexpr const char* default_config_dir = "/usr/local/etc";
+constexpr const char* default_config_dir = config_dir;
 // Words for the features built in; "none" is printed when the list is empty.
 constexpr const char* build_features[] = {"DNS/GeoDB", "BZip2"};
 constexpr const char* version_notice =
@@ -183,6 +185,24 @@ constexpr const char* version_notice =
 // option instead of searching the rest of the command line.
 constexpr const char* option_string =
     "+a:A:bc:C:dD:e:E:fF:g:GhHiI:jJ:k:K:l:Lm:M:n:N:o:O:pP:qQr:R:s:S:t:Tu:U:vVwW:x:XYz:Z";
+
+// The two long options, as GNU programs have them (unambiguous
+// abbreviations such as --vers are taken too). Their codes lie above every
+// option letter: a long option written with a value ("--help=x") comes back
+// as an error with its code, an unknown one with code 0.
+enum long_option_code : int { opt_help = 0x100, opt_version = 0x101 };
+constexpr option long_options[] = {
+    {"help", no_argument, nullptr, opt_help},
+    {"version", no_argument, nullptr, opt_version},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The end of --help and --version: status 0 once the text is out, 1 when it
+// could not be written (a full disk, a closed pipe).
+[[noreturn]] void exit_after_text() {
+    const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    std::exit(written ? 0 : 1);
+}
 
 // Every text copy handed to the settings record, kept reachable so that a
 // replaced value is still owned by someone and can be freed on reset.
@@ -358,9 +378,25 @@ int process_options(int argc, char** argv) {
     opterr = 0;
     optind = 0;  // a fresh scan, also when called more than once in one process
     int c;
-    while ((c = getopt(argc, argv, option_string)) != -1) {
+    while ((c = getopt_long(argc, argv, option_string, long_options, nullptr)) != -1) {
         const char* arg = optarg;
         switch (c) {
+            case opt_help:
+                print_help(stdout, argv[0]);
+                exit_after_text();
+            case opt_version:
+                print_version(stdout);
+                exit_after_text();
+            case '?':
+                // An unknown letter or a missing argument is ignored; a long
+                // option that is not one of ours ends the run before any
+                // input is read (it used to be taken for a group of letters:
+                // --version as -v -e rsion).
+                if (optopt == 0 || optopt >= opt_help) {
+                    std::fprintf(stderr, "%s %s\n", con_unknown_option, argv[optind - 1]);
+                    std::exit(1);
+                }
+                break;
             case 'a': append_nlist(arg, &s.HideAgent); break;
             case 'A': s.TopAgents = read_number(arg); break;
             case 'b': s.IgnoreState = true; break;

@@ -65,9 +65,13 @@ int find_keyword(const char* word);
 // the code: the run goes on either way.
 int read_config(const char* path);
 
-// Applies the options of argv in order; unknown options and missing
+// Applies the options of argv in order; unknown option letters and missing
 // arguments are ignored silently. Returns the index of the first argument
-// that is not an option. -h and -V print their text and exit with status 1.
+// that is not an option. -h and -V print their text and exit with status 1;
+// --help and --version print the same texts and exit with status 0 (1 when
+// standard output cannot take them); any other argument beginning with "--"
+// (but "--" itself, which ends the options) prints "Error: Unknown option"
+// and the argument on standard error and exits with status 1.
 int process_options(int argc, char** argv);
 
 // The help text (-h) for a program called program_name, written to out.

@@ -35,6 +35,8 @@
 #include "resolve/dns.h"
 #include "resolve/geo.h"
 #include "run/config.h"
+#include "run/console.h"
+#include "run/install_dirs.h"
 #include "run/month.h"
 #include "run/settings.h"
 #include "stats/lists.h"
@@ -78,9 +80,9 @@ inline char lower(char c) { return static_cast<char>(lower_map[static_cast<unsig
 
 // Number at offset off of text (len characters), read like a decimal number
 // where it starts: leading blanks, an optional sign, then digits. Nothing
-// there reads as 0. The value saturates at a billion, which keeps every later
-// sum inside 64 bits while still failing or passing the checks as the full
-// number would.
+// there reads as 0. Numbers of ten digits or more read as a billion, which
+// keeps every later sum inside 64 bits while still failing or passing the
+// checks as the full number would.
 int read_number(const char* text, std::size_t len, std::size_t off) {
     std::size_t i = off;
     // A digit is never white space, so the common case asks no locale.
@@ -89,7 +91,7 @@ int read_number(const char* text, std::size_t len, std::size_t off) {
     if (i < len && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
     int value = 0;
     for (; i < len && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value < 1000000000) value = value * 10 + (text[i] - '0');
+        value = value < 100000000 ? value * 10 + (text[i] - '0') : 1000000000;
     }
     return negative ? -value : value;
 }
@@ -176,7 +178,15 @@ int check_date(const char* date_text, record_time* when) {
     if (day < 1 || day > 31 || hour < 0 || minute < 0 || second < 0) return driver_bad_date;
     if (minute >= 60 || second >= 61 || year < 1990) return driver_bad_date;
 
+    // The rest of the date is checked only when it differs from the last one
+    // that passed: records come in time order, so a day's records ask once.
     if (year != last_date.year || month != last_date.month || day != last_date.day) {
+        // A day past the end of its month (31 April, 29 February outside a
+        // leap year) would count into a row that the month does not have.
+        // Years above 9999 are bad as well: the state and the history hold
+        // four-digit years, and a state that the next run refuses would stop
+        // every later incremental run.
+        if (year > 9999 || day > month_length(year, month)) return driver_bad_date;
         last_date.year = year;
         last_date.month = month;
         last_date.day = day;
@@ -203,8 +213,12 @@ int check_sequence(record_time* when) {
         if (when->timestamp <= m.last_timestamp) return driver_skipped;
         run_state.resume_check = false;
         if (when->month != m.month || when->year != m.year) {
-            // The restored month was reported by the run that saved it.
+            // The restored month was reported by the run that saved it. The
+            // new month starts as a fresh run's first record would start it:
+            // reset_month keeps the hour count (a month change closes the hour
+            // first), and the restored hour's count must not run on into it.
             reset_month();
+            m.cur_hour_hits = 0;
             m.year = when->year;
             m.month = when->month;
             m.day = when->day;
@@ -650,9 +664,10 @@ void read_ahead() {
     }
 }
 
-// Counting side: takes the slots in order. Returns false when the reading
-// thread could not be started (nothing has been read then).
-bool count_read_ahead() {
+// Counting side: takes the slots in order; progress_at is the first record
+// count at which the progress line wants its tick. Returns false when the
+// reading thread could not be started (nothing has been read then).
+bool count_read_ahead(uint64_t progress_at) {
     prepare_record_processing();
     reader_checks_hosts = !dns_cache_is_open();
     for (ring_side* side : {&reader_side, &counter_side}) {
@@ -702,6 +717,8 @@ bool count_read_ahead() {
             }
         }
         r.records_read += 1;
+        if (r.records_read >= progress_at) [[unlikely]]
+            progress_at = progress_tick(r.records_read);
         if (s.kind == slot_oversized) {
             r.records_bad += 1;
             if (settings.Verbosity != 0) print_oversized_message();
@@ -803,27 +820,28 @@ void format_timing_line(char* buf, std::size_t size, uint64_t records_read,
 
 namespace {
 
-// Reads "uk-corvalist.conf" from the current directory, else from
-// /usr/local/etc; at most one of the two.
+// Reads "uk-corvalist.conf" from the current directory, else from the
+// configuration directory chosen at build time; at most one of the two.
 void read_default_config() {
     static const char local_name[] = "uk-corvalist.conf";
     char path[256];
-    std::snprintf(path, sizeof path, "%s/uk-corvalist.conf", "/usr/local/etc");
+    std::snprintf(path, sizeof path, "%s/uk-corvalist.conf", config_dir);
     if (access(local_name, F_OK) == 0)
         read_config(local_name);
     else if (access(path, F_OK) == 0)
         read_config(path);
 }
 
-// The main pass over the log.
-void read_all_lines() {
-    if (!settings.Debug && count_read_ahead()) return;
+// The main pass on this thread alone.
+void read_lines_here(uint64_t progress_at) {
     run_state_rec& r = run_state;
     for (;;) {
         std::size_t n = 0;
         const int code = read_log_line(line_buffer, &n);
         if (code == log_end) break;
         r.records_read += 1;
+        if (r.records_read >= progress_at) [[unlikely]]
+            progress_at = progress_tick(r.records_read);
         if (code == log_oversized) {
             r.records_bad += 1;
             if (skip_oversized_line(line_buffer, true) == log_end) break;
@@ -831,6 +849,13 @@ void read_all_lines() {
         }
         process_line(line_buffer, n);
     }
+}
+
+// The main pass over the log, with the progress line on a terminal.
+void read_all_lines() {
+    const uint64_t progress_at = progress_start(settings.Verbosity == 2);
+    if (settings.Debug || !count_read_ahead(progress_at)) read_lines_here(progress_at);
+    progress_stop();
 }
 
 // The window is set up once any month has been read or added.
@@ -989,6 +1014,7 @@ int run_corvalist(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     std::setlocale(LC_CTYPE, "");
     build_lower_map();
+    console_start();
 
     read_default_config();
     const int first_argument = process_options(argc, argv);
@@ -1038,7 +1064,11 @@ int run_corvalist(int argc, char** argv) {
         if (s.DNSChildren > 100) s.DNSChildren = 100;
         if (s.Verbosity == 2) std::printf("%s (%d): ", con_dns_lookup, s.DNSChildren);
         std::fflush(stdout);
+        // The line stays open for the pass's statistics; any other message
+        // ends it first.
+        if (s.Verbosity == 2) console_hold_line();
         cache_saved = resolve_log_addresses() != dns_save_failed;
+        if (s.Verbosity == 2) console_release_line();
         if (rewind_log() != log_ok) return cache_saved ? 0 : 3;
         // The main pass reads the directives again from the top; columns left
         // from the end of the first pass must not name its first data lines.

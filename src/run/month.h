@@ -53,6 +53,15 @@ extern log_compression LogCompression;
 // weekday with 0 = Sunday.
 int64_t day_number(int year, int month, int day);
 
+// Days in month (1..12) of year, February by the Gregorian leap rule: 29 in
+// years divisible by 4 but not by 100, and in years divisible by 400. Inline,
+// so that the parsers use it without linking the month's records.
+constexpr int month_length(int year, int month) {
+    constexpr int8_t days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month == 2) return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0 ? 29 : 28;
+    return days[month - 1];
+}
+
 // Clears the month's counters as reset_month does, without touching the
 // tables or the top-country slots (start-up, while they are still empty).
 void clear_month_counters();

@@ -35,6 +35,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Reverse lookups from a private hosts file only, entered before any test
+// runs (the tests that resolve are skipped when it could not be done). The
+// small file systems of the tests are mounted in the same private namespace.
+[[maybe_unused]] const bool resolver_private = use_private_resolver();
+
 // Sets environment variables for the programs started while it lives.
 class scoped_env {
   public:
@@ -128,6 +133,7 @@ struct run_dir {
 // rename leaves the earlier state, from which the rerun counts the same
 // records again and overwrites what the killed run wrote.
 TEST(KilledRun, RerunEndsAsOneCleanRun) {
+    SKIP_WITHOUT_REAL_DATA();
     struct kill_case {
         const char* renamed;  // the kill comes right after this file is put in place
         bool incremental;
@@ -169,6 +175,7 @@ TEST(KilledRun, RerunEndsAsOneCleanRun) {
 // name, not a move), so that the rerun starts from it and ends as one clean
 // run, the aside copy included.
 TEST(KilledRun, HistoryKeptAsideIsNeverMissing) {
+    SKIP_WITHOUT_REAL_DATA();
     run_dir clean, faulty;
     for (const run_dir* d : {&clean, &faulty})
         write_file(d->dir.file("old.log"), read_file(real_data("apache/ccsite-2001-03.log")));
@@ -249,6 +256,8 @@ bool wait_for_lock(const std::string& path, pid_t pid) {
 // first then ends normally and leaves no lock file behind. The resolver-only
 // mode writes only the cache, under the cache's own lock, and may run beside.
 TEST(OneRunAtATime, SecondRunIsTurnedAwayTouchingNothing) {
+    SKIP_WITHOUT_REAL_DATA();
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     const std::string out = dir.file("out");
     fs::create_directory(out);
@@ -329,6 +338,7 @@ class small_disk {
 // advanced and the run ends with status 3. Once space is freed, the same run
 // again ends with the files of one clean run.
 TEST(FullDisk, NothingHalfWrittenAndTheRerunCompletes) {
+    SKIP_WITHOUT_REAL_DATA();
     struct full_case {
         const char* from;         // the disk fills when this file is created
         std::string message;      // printf format, %s the reason
@@ -445,6 +455,7 @@ void damage(const std::string& path, unsigned seed) {
 // own texts reach the console only with -d. The main pass alone (-N 0) and
 // the pre-pass both check.
 TEST(DamagedCache, RunGoesOnWithoutNames) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     make_cache(dir.file("good.db"), 2000);
     write_file(dir.file("access.log"), cache_log(2000));
@@ -487,6 +498,7 @@ TEST(DamagedCache, RunGoesOnWithoutNames) {
 // library divide by zero as it opened the file (SIGFPE, no report). Bytes
 // 20-23 of the file hold the page size.
 TEST(DamagedCache, ZeroPageSizeNoLongerKillsTheRun) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     make_cache(dir.file("dns.db"), 100);
     std::string bytes = read_file(dir.file("dns.db"));
@@ -530,6 +542,7 @@ TEST(DamagedCache, LibraryTextsOnlyWithDebug) {
 // cache as it was (it works on a copy); the next pre-pass adds the new
 // addresses and keeps every old record.
 TEST(CacheUpdate, KilledPrePassLeavesTheCacheIntact) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     make_cache(dir.file("dns.db"), 2000);
     const std::string old_cache = read_file(dir.file("dns.db"));
@@ -562,6 +575,7 @@ TEST(CacheUpdate, KilledPrePassLeavesTheCacheIntact) {
 // no copy is left behind. In resolver-only mode, whose one product is the
 // cache, the run ends with status 3.
 TEST(CacheUpdate, FullDiskKeepsTheOldCache) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     // Long names make the pages fill, so that a few additions grow the file.
     make_cache(dir.file("dns.db"), 100, 250);

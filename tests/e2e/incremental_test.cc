@@ -91,6 +91,7 @@ std::vector<std::string> sorted_lines(const std::string& text) {
 }
 
 TEST(Incremental, ThreePiecesGiveTheSameMonthAsOneRun) {
+    SKIP_WITHOUT_REAL_DATA();
     const std::string log = read_file(real_data("apache/ccsite-2001-03.log"));
     ASSERT_FALSE(log.empty());
     const std::vector<std::string> lines = split_lines(log);
@@ -134,6 +135,48 @@ TEST(Incremental, ThreePiecesGiveTheSameMonthAsOneRun) {
     const std::string page_one = read_file(whole.file("usage_200103.html"));
     ASSERT_FALSE(page_one.empty());
     EXPECT_EQ(sorted_lines(read_file(pieces.file("usage_200103.html"))), sorted_lines(page_one));
+}
+
+// An incremental run whose first new record opens the next month starts that
+// month as a run over its records alone would: nothing of the restored month
+// (its open hour's hits, the day's sites, visits, tables) runs on into it.
+// Its state, page, graphs and history line equal those of a fresh run.
+TEST(Incremental, ResumedRunIntoANewMonthEqualsAFreshRun) {
+    auto line = [](const char* host, const char* date, const char* url) {
+        return std::string(host) + " - - [" + date + " +0000] \"GET " + url + " HTTP/1.0\" 200 1024\n";
+    };
+    // October ends with two hits in hour 10 of the 31st, the last from the
+    // host that opens November, also in hour 10, within its visit timeout.
+    const std::string october = line("192.0.2.2", "31/Oct/2013:10:10:00", "/b.html") +
+                                line("192.0.2.1", "31/Oct/2013:10:50:00", "/a.html");
+    const std::string november = line("192.0.2.1", "01/Nov/2013:10:00:00", "/a.html") +
+                                 line("192.0.2.1", "01/Nov/2013:10:05:00", "/c.html") +
+                                 line("192.0.2.3", "01/Nov/2013:11:00:00", "/a.html") +
+                                 line("192.0.2.1", "02/Nov/2013:09:00:00", "/b.html");
+    scratch_dir resumed, fresh;
+    write_file(resumed.file("oct.log"), october);
+    write_file(resumed.file("nov.log"), november);
+    write_file(fresh.file("nov.log"), november);
+    for (const char* log : {"oct.log", "nov.log"})
+        ASSERT_EQ(run_program(resumed.path, {"-p", "-Q", "-n", "test", log}).status, 0) << log;
+    ASSERT_EQ(run_program(fresh.path, {"-p", "-Q", "-n", "test", "nov.log"}).status, 0);
+
+    const std::string state = read_file(resumed.file("corvalist.current"));
+    // Day sites, hour hits, largest hour, first and last day: one site on the
+    // 2nd, one hit in its hour 9, two in hour 10 of the 1st, days 1 to 2.
+    const std::vector<std::string> lines = split_lines(state);
+    ASSERT_GT(lines.size(), 4u);
+    EXPECT_EQ(lines[3], "1 1 2 1 2\n");
+    EXPECT_EQ(state_parts(state), state_parts(read_file(fresh.file("corvalist.current"))));
+    for (const char* file : {"usage_201311.html", "daily_usage_201311.png", "hourly_usage_201311.png"})
+        EXPECT_EQ(read_file(resumed.file(file)), read_file(fresh.file(file))) << file;
+    auto november_line = [](const std::string& hist) {
+        const size_t at = hist.find("\n11 2013 ");
+        return at == std::string::npos ? std::string() : hist.substr(at, hist.find('\n', at + 1) - at);
+    };
+    const std::string nov = november_line(read_file(fresh.file("corvalist.hist")));
+    ASSERT_FALSE(nov.empty());
+    EXPECT_EQ(november_line(read_file(resumed.file("corvalist.hist"))), nov);
 }
 
 // The state is saved before the run's last visits are closed: a visit that is

@@ -7,7 +7,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -303,6 +305,68 @@ TEST_F(LogReaderTest, RewindStartsAgainWithNothingLeftOver) {
         EXPECT_EQ(lines.back(), "record 4999\n");
         close_log();
     }
+}
+
+TEST_F(LogReaderTest, ReadPositionIsThatOfTheFileItself) {
+    // About 2 MB that compress poorly, so that every form spans several
+    // blocks (bzip2 decodes a block of 900 kB at a time).
+    std::string log;
+    uint32_t x = 12345;
+    for (int i = 0; i < 60000; ++i) {
+        char line[64];
+        x = x * 1103515245u + 12345u;
+        const uint32_t y = x * 2654435761u;
+        std::snprintf(line, sizeof line, "192.0.2.%d - - %08x%08x\n", i % 250, x, y);
+        log += line;
+    }
+    for (const char* name : {"position.log", "position.log.gz", "position.log.bz2"}) {
+        SCOPED_TRACE(name);
+        const std::string path = make(name, log);
+        const uint64_t file_size = std::filesystem::file_size(path);
+        ASSERT_EQ(open_log(path.c_str()), log_ok);
+        uint64_t done = 1, size = 0;
+        ASSERT_TRUE(log_read_position(&done, &size));
+        EXPECT_EQ(size, file_size);
+        char buf[log_line_size];
+        ASSERT_EQ(read_log_line(buf), log_ok);
+        ASSERT_TRUE(log_read_position(&done, &size));
+        if (LogCompression == compress_none)
+            EXPECT_EQ(done, 256u * 1024);  // the first block
+        else
+            EXPECT_GT(done, 0u);
+        EXPECT_LT(done, file_size);
+        while (read_log_line(buf) != log_end) {
+        }
+        ASSERT_TRUE(log_read_position(&done, &size));
+        EXPECT_EQ(done, file_size);
+        // A rewind (a bzip2 file is opened again) starts the count again.
+        ASSERT_EQ(rewind_log(), log_ok);
+        ASSERT_TRUE(log_read_position(&done, &size));
+        EXPECT_LT(done, file_size);
+        EXPECT_EQ(size, file_size);
+        close_log();
+        EXPECT_FALSE(log_read_position(&done, &size));
+    }
+    // Standard input: a share only when it is a regular file.
+    const int saved = dup(0);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    dup2(fds[0], 0);
+    close(fds[0]);
+    close(fds[1]);
+    ASSERT_EQ(open_log(nullptr), log_ok);
+    uint64_t done = 0, size = 0;
+    EXPECT_FALSE(log_read_position(&done, &size));
+    close_log();
+    const int fd = open(make("stdin.log", log).c_str(), O_RDONLY);
+    dup2(fd, 0);
+    close(fd);
+    ASSERT_EQ(open_log("-"), log_ok);
+    EXPECT_TRUE(log_read_position(&done, &size));
+    EXPECT_EQ(size, log.size());
+    close_log();
+    dup2(saved, 0);
+    close(saved);
 }
 
 TEST_F(LogReaderTest, CompressionChosenByNameOnly) {

@@ -60,6 +60,7 @@ constexpr real_log real_logs[] = {
 };
 
 TEST(RealLogs, EveryLineReadAndTheRightOnesGood) {
+    SKIP_WITHOUT_REAL_DATA();
     reset_settings();
     settings.Verbosity = 0;
     char line[log_line_size];

@@ -312,6 +312,10 @@ TEST_F(TopTableTest, GroupRowsShadedAndBold) {
     EXPECT_EQ(name_cells(capture([] { write_top_urls(false); })), (names{"<STRONG>Images</STRONG>"}));
 }
 
+// A URL links when it is a path of this server (after HostName) or a web
+// address (as written); any other logged name is plain text, whatever it
+// looks like. Every URL cell follows the same rules: the hits table and the
+// entry and exit tables.
 TEST_F(TopTableTest, UrlAndReferrerLinkRules) {
     struct row {
         const char* what;
@@ -324,31 +328,58 @@ TEST_F(TopTableTest, UrlAndReferrerLinkRules) {
         {"local, https", [] { settings.UseHTTPS = true; }, "/a.html",
          "<A HREF=\"https://www.example.org/a.html\">/a.html</A>"},
         {"full address", [] {}, "http://other.example/x", "<A HREF=\"http://other.example/x\">http://other.example/x</A>"},
+        {"scheme in capitals", [] {}, "HTTPS://other.example/", "<A HREF=\"HTTPS://other.example/\">HTTPS://other.example/</A>"},
         {"ftp log, plain", [] { settings.LogType = log_ftp; }, "/pub/file.tgz", "/pub/file.tgz"},
         {"ftp log, full address", [] { settings.LogType = log_ftp; }, "ftp://h/f", "<A HREF=\"ftp://h/f\">ftp://h/f</A>"},
         {"script scheme is no link", [] {}, "javascript://x/%0aalert(1)", "javascript://x/%0aalert(1)"},
-        // A path of this server with an address in its query links to itself as written.
+        // A path stays on this server even when an address follows in it.
         {"path naming an address", [] {}, "/frame.html?a=1&o=https://x.example",
-         "<A HREF=\"/frame.html?a=1&amp;o=https://x.example\">/frame.html?a=1&amp;o=https://x.example</A>"},
+         "<A HREF=\"http://www.example.org/frame.html?a=1&amp;o=https://x.example\">"
+         "/frame.html?a=1&amp;o=https://x.example</A>"},
+        {"path of two slashes naming an address", [] {}, "//evil.example/?r=http://x",
+         "<A HREF=\"http://www.example.org//evil.example/?r=http://x\">//evil.example/?r=http://x</A>"},
         {"ftp log, path naming an address", [] { settings.LogType = log_ftp; }, "/pub/ftp://mirror",
-         "<A HREF=\"/pub/ftp://mirror\">/pub/ftp://mirror</A>"},
+         "/pub/ftp://mirror"},
+        // Names that are no path: after "http://" + HostName each would name
+        // another host (a proxy's CONNECT target, a host name suffix, user
+        // information before "@").
+        {"proxy CONNECT target", [] {}, "www.google.com:443", "www.google.com:443"},
+        {"host suffix", [] {}, ".evil.example/q", ".evil.example/q"},
+        {"user information", [] {}, "@evil.example/p", "@evil.example/p"},
+        {"other scheme without //", [] {}, "mailto:a@b.example", "mailto:a@b.example"},
+        {"backslash", [] {}, "\\evil.example/p", "\\evil.example/p"},
+        // With an empty HostName, "http:///a.html" would be read as the host "a.html".
+        {"empty HostName", [] { settings.HostName = ""; }, "/a.html", "/a.html"},
+        {"empty HostName, full address", [] { settings.HostName = ""; }, "http://other.example/x",
+         "<A HREF=\"http://other.example/x\">http://other.example/x</A>"},
     };
     for (const row& r : url_rows) {
         reset_settings();
         settings.HostName = "www.example.org";
         free_all_tables();
         r.set();
-        url(r.name, 1, 0);
+        url(r.name, 1, 0, node_normal, 1, 1);
         urls_in(order_hits);
         EXPECT_EQ(name_cells(capture([] { write_top_urls(false); })), (names{r.cell})) << r.what;
+        if (settings.LogType == log_ftp) continue;  // no entry or exit tables
+        urls_in(order_entry);
+        EXPECT_EQ(name_cells(capture([] { write_top_entry_exit(false); })), (names{r.cell})) << r.what;
+        urls_in(order_exit);
+        EXPECT_EQ(name_cells(capture([] { write_top_entry_exit(true); })), (names{r.cell})) << r.what;
     }
     const row ref_rows[] = {
         {"no LinkReferrer", [] {}, "http://r.example/p", "http://r.example/p"},
         {"LinkReferrer", [] { settings.LinkReferrer = true; }, "http://r.example/p",
          "<A HREF=\"http://r.example/p\" rel=\"nofollow\">http://r.example/p</A>"},
+        {"LinkReferrer, ftp address", [] { settings.LinkReferrer = true; }, "ftp://r.example/",
+         "<A HREF=\"ftp://r.example/\" rel=\"nofollow\">ftp://r.example/</A>"},
         {"LinkReferrer, no address", [] { settings.LinkReferrer = true; }, "- (Direct Request)", "- (Direct Request)"},
         {"LinkReferrer, script scheme", [] { settings.LinkReferrer = true; }, "javascript://%0Aalert(1)",
          "javascript://%0Aalert(1)"},
+        // A referrer is linked only as the address it is, never relative to the report.
+        {"LinkReferrer, path naming an address", [] { settings.LinkReferrer = true; }, "//evil.example/?r=http://x",
+         "//evil.example/?r=http://x"},
+        {"LinkReferrer, host and port", [] { settings.LinkReferrer = true; }, "evil.example:443", "evil.example:443"},
     };
     for (const row& r : ref_rows) {
         reset_settings();

@@ -1,7 +1,9 @@
 // Resolver pre-pass, cache records, expiry, locks and the main-pass lookup.
 // Every pre-pass runs in a forked copy of the test process, so that the
-// run-wide dns_table and the settings start fresh each time; only loopback
-// addresses are resolved (127.0.0.1 through /etc/hosts).
+// run-wide dns_table and the settings start fresh each time. The whole test
+// program runs with a private resolver configuration (use_private_resolver):
+// 127.0.0.1 is "localhost" and every other address has no name, answered at
+// once from a hosts file, so that no outside name server is ever asked.
 #include <bzlib.h>
 #include <db_185.h>
 #include <fcntl.h>
@@ -126,17 +128,42 @@ std::string clf(const std::string& host) {
     return host + " - - [10/Jan/2014:10:00:00 +0000] \"GET /a.html HTTP/1.0\" 200 100\n";
 }
 
-// ::1 has no entry in the hosts file here; the cases that need a failing
-// reverse lookup are skipped where it does resolve.
-bool loopback6_has_name() {
-    struct addrinfo hints{}, *res = nullptr;
-    hints.ai_flags = AI_NUMERICHOST;
-    if (getaddrinfo("::1", nullptr, &hints, &res) != 0) return false;
-    char name[1025];
-    bool named = getnameinfo(res->ai_addr, res->ai_addrlen, name, sizeof name, nullptr, 0, NI_NAMEREQD) == 0;
-    freeaddrinfo(res);
-    return named;
-}
+// Another process holding the whole-file write lock on path, as a second
+// run's pre-pass would, until this ends.
+struct lock_holder {
+    pid_t pid = -1;
+    bool locked = false;
+    explicit lock_holder(const std::string& path) {
+        int told[2];
+        if (pipe(told) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            const int fd = open(path.c_str(), O_RDWR);
+            struct flock lk{};
+            lk.l_type = F_WRLCK;
+            lk.l_whence = SEEK_SET;
+            const char c = fcntl(fd, F_SETLK, &lk) == 0 ? 'y' : 'n';
+            if (write(told[1], &c, 1) != 1) _exit(1);
+            pause();
+            _exit(0);
+        }
+        char c = 0;
+        locked = pid > 0 && read(told[0], &c, 1) == 1 && c == 'y';
+        close(told[0]);
+        close(told[1]);
+    }
+    ~lock_holder() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    lock_holder(const lock_holder&) = delete;
+    lock_holder& operator=(const lock_holder&) = delete;
+};
+
+// Entered before any test runs and before anything in this process looks a
+// name up; the tests that resolve are skipped when it could not be done.
+[[maybe_unused]] const bool resolver_private = use_private_resolver();
 
 }  // namespace
 
@@ -182,6 +209,7 @@ TEST(DnsCache, NumericAddressTest) {
 }
 
 TEST(DnsPrepass, ResolvesWithSeveralChildrenAndStoresRecords) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("127.0.0.1") + clf("www.example.com") + clf("::1") + clf("127.0.0.1") + "garbage line\n");
@@ -197,16 +225,14 @@ TEST(DnsPrepass, ResolvesWithSeveralChildrenAndStoresRecords) {
     EXPECT_EQ(v4.size, 32u);
     EXPECT_GE(v4.time, before);
     EXPECT_LE(v4.time, after);
-    if (!loopback6_has_name()) {
-        const cache_record& v6 = recs.at("::1");
-        EXPECT_EQ(v6.flag, 1);  // no name: the address itself, with CacheIPs
-        EXPECT_EQ(v6.name, "::1");
-        EXPECT_EQ(v6.size, 24u);
-    }
+    const cache_record& v6 = recs.at("::1");
+    EXPECT_EQ(v6.flag, 1);  // no name: the address itself, with CacheIPs
+    EXPECT_EQ(v6.name, "::1");
+    EXPECT_EQ(v6.size, 24u);
 }
 
 TEST(DnsPrepass, CacheIPsOffLeavesUnnamedAddressOut) {
-    if (loopback6_has_name()) GTEST_SKIP() << "::1 resolves on this host";
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("::1") + clf("127.0.0.1"));
@@ -221,6 +247,7 @@ TEST(DnsPrepass, CacheIPsOffLeavesUnnamedAddressOut) {
 }
 
 TEST(DnsPrepass, UpperCaseAddressIsStoredAndFoundInLowerCase) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("::FFFF:127.0.0.1"));
@@ -231,6 +258,7 @@ TEST(DnsPrepass, UpperCaseAddressIsStoredAndFoundInLowerCase) {
 }
 
 TEST(DnsPrepass, ExpiredRecordsAreAskedAgainOthersKept) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     const int64_t now = time(nullptr);
     struct {
         int64_t time;  // seeded record time
@@ -260,6 +288,7 @@ TEST(DnsPrepass, ExpiredRecordsAreAskedAgainOthersKept) {
 }
 
 TEST(DnsPrepass, MoreChildrenThanAddressesAllReapedQuickly) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("127.0.0.1") + clf("::1"));
@@ -274,6 +303,7 @@ TEST(DnsPrepass, MoreChildrenThanAddressesAllReapedQuickly) {
 }
 
 TEST(DnsPrepass, CompressedLogs) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     for (const char* suffix : {".gz", ".bz2"}) {
         scratch_dir dir;
         std::string log = dir.file(std::string("access.log") + suffix);
@@ -293,6 +323,7 @@ TEST(DnsPrepass, CompressedLogs) {
 }
 
 TEST(DnsPrepass, OverlongLineSkippedNextLineKept) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     // 4094 characters and a newline is an ordinary line; the one after a
@@ -310,6 +341,7 @@ TEST(DnsPrepass, OverlongLineSkippedNextLineKept) {
 }
 
 TEST(DnsCache, EmptyFileRules) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string cache = dir.file("dns.db");
     // Main pass: the empty file is removed and the open fails.
@@ -363,37 +395,23 @@ TEST(DnsCache, LocksNeverWaitAndExcludeOtherRuns) {
     EXPECT_EQ(lookup_dns_cache(host), dns_not_open);
 
     // Now another process holds an exclusive lock: the main-pass open fails.
-    int hold[2];
-    ASSERT_EQ(pipe(hold), 0);
-    pid_t holder = fork();
-    if (holder == 0) {
-        int fd = open(cache.c_str(), O_RDWR);
-        struct flock lk{};
-        lk.l_type = F_WRLCK;
-        lk.l_whence = SEEK_SET;
-        char c = fcntl(fd, F_SETLK, &lk) == 0 ? 'y' : 'n';
-        if (write(hold[1], &c, 1) != 1) _exit(1);
-        pause();
-        _exit(0);
+    child_run blocked;
+    {
+        lock_holder holder(cache);
+        ASSERT_TRUE(holder.locked);
+        blocked = in_child(dir, [&] {
+            reset_settings();
+            settings.DNSCache = cache.c_str();
+            return open_dns_cache();
+        });
     }
-    char c = 0;
-    ASSERT_EQ(read(hold[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
-    child_run blocked = in_child(dir, [&] {
-        reset_settings();
-        settings.DNSCache = cache.c_str();
-        return open_dns_cache();
-    });
-    kill(holder, SIGTERM);
-    waitpid(holder, nullptr, 0);
-    close(hold[0]);
-    close(hold[1]);
     EXPECT_EQ(blocked.status, 0);
     EXPECT_EQ(blocked.err, std::string(con_dns_lock_error) + " " + cache + "\n");
     reset_settings();
 }
 
 TEST(DnsPrepass, DebugTraceAndTimingPrefix) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log"), cache = dir.file("dns.db");
     write_file(log, clf("127.0.0.1"));
@@ -428,6 +446,7 @@ TEST(DnsPrepass, DebugTraceAndTimingPrefix) {
 
 // End to end through the analyser binary.
 TEST(DnsEndToEnd, StandardInputEndsAfterPrepassWithStatusZero) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     run_result r = run_program(dir.path, {"-D", "dns.db", "-N", "4", "-o", dir.path, "-"},
                                clf("127.0.0.1") + clf("127.0.0.1"));
@@ -437,6 +456,7 @@ TEST(DnsEndToEnd, StandardInputEndsAfterPrepassWithStatusZero) {
 }
 
 TEST(DnsEndToEnd, ResolverOnlyNameFillsCacheAndWritesNoReport) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     std::string log = dir.file("access.log");
     write_file(log, clf("127.0.0.1"));
@@ -451,6 +471,7 @@ TEST(DnsEndToEnd, ResolverOnlyNameFillsCacheAndWritesNoReport) {
 }
 
 TEST(DnsEndToEnd, MainPassNamesHostsAndPlacesAddressesByGeoDb) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
     scratch_dir dir;
     // 10.1.2.3 is answered by the cache (time 0, never asked again), so only
     // the loopback address goes to a child.
@@ -479,3 +500,50 @@ TEST(DnsEndToEnd, MainPassNamesHostsAndPlacesAddressesByGeoDb) {
     EXPECT_NE(page.find(std::string("<FONT SIZE=\"-1\">") + ua + "</FONT>", at), std::string::npos);
     EXPECT_TRUE(file_exists(dir.file("ctry_usage_201401.png")));
 }
+
+namespace {
+
+// Both streams of a run of the analyser in one, as a scheduler's mail has them.
+run_result combined(const std::string& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" 2>&1", analyser_binary()});
+    return run_program(dir, args, "", "/bin/sh");
+}
+
+TEST(DnsEndToEnd, TheLookupLineEndsBeforeAnyOtherMessage) {
+    SKIP_WITHOUT_PRIVATE_RESOLVER();
+    scratch_dir dir;
+    const std::string log = dir.file("access.log");
+    write_file(log, clf("127.0.0.1"));
+    const std::string head = std::string(con_dns_lookup) + " (2): ";
+
+    // The statistics finish it, as always.
+    run_result r = combined(dir.path, {"-D", "dns.db", "-N", "2", log});
+    EXPECT_NE(r.out.find(head + "1 " + word_addresses + " " + word_in + " "), std::string::npos) << r.out;
+    r = combined(dir.path, {"-D", "dns.db", "-N", "2", log});
+    EXPECT_NE(r.out.find(head + con_none_to_process + "\n"), std::string::npos) << r.out;
+
+    // The cache's place cannot be looked at: the pass ends without a word,
+    // and the next message starts a line of its own.
+    write_file(dir.file("file"), "");
+    r = combined(dir.path, {"-D", "file/dns.db", "-N", "2", log});
+    EXPECT_NE(r.out.find(head + "\n" + con_creating_output + " "), std::string::npos) << r.out;
+
+    // Another run holds the cache: the error is a line of its own.
+    std::remove(dir.file("dns.db").c_str());
+    seed_cache(dir.file("dns.db"), "192.0.2.9", 0, "other.example");
+    {
+        lock_holder holder(dir.file("dns.db"));
+        ASSERT_TRUE(holder.locked);
+        r = combined(dir.path, {"-D", "dns.db", "-N", "2", log});
+    }
+    EXPECT_NE(r.out.find(head + "\n" + con_dns_lock_error + " dns.db\n"), std::string::npos) << r.out;
+
+    // The resolver's trace (-d) comes on lines of its own, the statistics too.
+    std::remove(dir.file("dns.db").c_str());
+    r = combined(dir.path, {"-d", "-D", "dns.db", "-N", "1", log});
+    EXPECT_NE(r.out.find(std::string(con_dns_lookup) + " (1): \n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nGiving 16 bytes to Child 0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n1 " + std::string(word_addresses) + " " + word_in + " "), std::string::npos) << r.out;
+}
+
+}  // namespace

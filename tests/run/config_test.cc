@@ -1,18 +1,24 @@
 // Keyword table, configuration files and command-line options.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "lang/lang.h"
 #include "run/config.h"
+#include "run/install_dirs.h"
 #include "run/settings.h"
 #include "test_support.h"
 
@@ -359,38 +365,37 @@ TEST_F(Config, VeryLongOptionArguments) {
     EXPECT_EQ(settings.LogType, log_clf);
 }
 
-// Runs process_options in a child; returns its exit status and standard output.
+// Runs process_options in a child; returns its exit status (0 when the
+// options returned) and what it wrote to standard output and error.
 struct child_result {
     int status = -1;
-    std::string out;
+    std::string out, err;
 };
 child_result run_options_in_child(std::vector<std::string> args) {
     args.insert(args.begin(), "corvalist");
-    int fds[2];
-    if (pipe(fds) != 0) return {};
+    ts::scratch_dir dir;
+    const std::string out_path = dir.file("out"), err_path = dir.file("err");
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
         reset_settings();
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         process_options(static_cast<int>(args.size()), argv.data());
-        std::fflush(stdout);
+        std::fflush(nullptr);
         _exit(0);
     }
-    close(fds[1]);
-    child_result r;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<std::size_t>(n));
-    close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    child_result r;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = ts::read_file(out_path);
+    r.err = ts::read_file(err_path);
     return r;
 }
 
@@ -412,7 +417,7 @@ TEST(ConfigExit, VersionTextAndTheDebugDetails) {
     const std::string details =
         "Mod date: 26-Aug-2013  Options: DNS/GeoDB BZip2 \n"
         "Default GeoDB dir : /usr/local/share/corvageo\n"
-        "Default config dir: /usr/local/etc\n";
+        "Default config dir: " + std::string(config_dir) + "\n";
     struct {
         std::vector<std::string> args;
         bool details;
@@ -433,6 +438,99 @@ TEST(ConfigExit, VersionTextAndTheDebugDetails) {
         EXPECT_GT(notice_end, first.size()) << "notice line is empty";
         EXPECT_EQ(r.out.substr(notice_end + 1), (c.details ? details : "") + std::string("\n")) << c.args[0];
     }
+}
+
+TEST(ConfigExit, LongOptions) {
+    // The texts are those of -h and -V, which the tests above check.
+    const child_result help = run_options_in_child({"-h"});
+    const child_result version = run_options_in_child({"-V"});
+    const child_result detailed = run_options_in_child({"-d", "-V"});
+    ASSERT_EQ(help.status, 1);
+    ASSERT_NE(version.out, detailed.out);
+    struct row {
+        std::vector<std::string> args;
+        int status;  // 0 also when the options returned
+        std::string out, err;
+    } rows[] = {
+        {{"--help"}, 0, help.out, ""},
+        {{"--help", "-V"}, 0, help.out, ""},
+        {{"--h"}, 0, help.out, ""},  // an unambiguous abbreviation
+        {{"--version"}, 0, version.out, ""},
+        {{"-d", "--version"}, 0, detailed.out, ""},
+        {{"--version", "-d"}, 0, version.out, ""},
+        {{"--vers"}, 0, version.out, ""},
+        {{"--frob"}, 1, "", "Error: Unknown option --frob\n"},
+        {{"-Q", "--frob", "--help"}, 1, "", "Error: Unknown option --frob\n"},
+        {{"--help=now"}, 1, "", "Error: Unknown option --help=now\n"},
+        {{"--Version"}, 1, "", "Error: Unknown option --Version\n"},
+        {{"---"}, 1, "", "Error: Unknown option ---\n"},
+        // Not options: an option's argument, what follows "--", what follows
+        // the log file name.
+        {{"-t", "--version"}, 0, "", ""},
+        {{"--", "--version"}, 0, "", ""},
+        {{"access.log", "--frob"}, 0, "", ""},
+    };
+    for (const row& r : rows) {
+        std::string shown;
+        for (const auto& a : r.args) shown += a + " ";
+        const child_result got = run_options_in_child(r.args);
+        EXPECT_EQ(got.status, r.status) << shown;
+        EXPECT_EQ(got.out, r.out) << shown;
+        EXPECT_EQ(got.err, r.err) << shown;
+    }
+}
+
+// Starts the analyser with args and a standard input that stays open (its
+// writing end is held here) and waits at most ten seconds for it to end.
+// Returns its exit status, or -1 when it was still running (it is killed).
+int status_with_input_held_open(const std::string& dir, const std::vector<std::string>& args) {
+    int in[2];
+    if (pipe(in) != 0) return -2;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], STDIN_FILENO);
+        close(in[0]);
+        close(in[1]);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        setenv("LC_ALL", "C", 1);
+        const std::string program = ts::analyser_binary();
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    int status = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
+        poll(nullptr, 0, 20);
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    close(in[1]);
+    if (done == 0) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(ConfigExit, LongOptionsEndBeforeAnyInputIsRead) {
+    ts::scratch_dir dir;
+    // --version used to be taken as -v -e rsion and then read standard input.
+    EXPECT_EQ(status_with_input_held_open(dir.path, {"--version"}), 0);
+    EXPECT_EQ(status_with_input_held_open(dir.path, {"-v", "--version"}), 0);
+    EXPECT_EQ(status_with_input_held_open(dir.path, {"--help"}), 0);
+    EXPECT_EQ(status_with_input_held_open(dir.path, {"--verbose"}), 1);
+    EXPECT_EQ(status_with_input_held_open(dir.path, {"-p", "--frob", "-"}), 1);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+    // The texts reach a full disk as failures.
+    ts::run_result full = ts::run_program(dir.path, {"-c", "exec \"$0\" --help >/dev/full", ts::analyser_binary()}, "",
+                                          "/bin/sh");
+    EXPECT_EQ(full.status, 1);
 }
 
 }  // namespace
