@@ -66,12 +66,12 @@ static int overwrites_seen = 0;
 /* Whether a write of the file at offset (or, with offset -1, at the current
  * position) overwrites bytes it already has, on an armed file. */
 static int armed_overwrite(int fd, off_t offset) {
-    const char* spec = getenv("CORVALIST_KILL_AT_OVERWRITE");
-    if (!spec || !*spec) return 0;
-    const char* colon = strrchr(spec, ':');
+    const char* wanted = getenv("CORVALIST_KILL_AT_OVERWRITE");
+    if (!wanted || !*wanted) return 0;
+    const char* colon = strrchr(wanted, ':');
     if (!colon) return 0;
     char suffix[4096];
-    snprintf(suffix, sizeof suffix, "%.*s", (int)(colon - spec), spec);
+    snprintf(suffix, sizeof suffix, "%.*s", (int)(colon - wanted), wanted);
     if (!fd_ends_with(fd, suffix)) return 0;
     struct stat st;
     if (offset < 0) offset = lseek(fd, 0, SEEK_CUR);
